@@ -1,0 +1,140 @@
+#include "io/file.hpp"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "io/platform.hpp"
+
+namespace velk {
+
+File File::open(const std::string& name, Mode mode) {
+    const char* how = "rb";
+    if (mode == Mode::create) how = "wb+";
+    if (mode == Mode::update) how = "rb+";
+    return File(std::fopen(name.c_str(), how));
+}
+
+File::File(File&& other) noexcept : stream_(std::exchange(other.stream_, nullptr)) {}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        close();
+        stream_ = std::exchange(other.stream_, nullptr);
+    }
+    return *this;
+}
+
+File::~File() { close(); }
+
+std::size_t File::read(std::span<std::uint8_t> buf) {
+    if (stream_ == nullptr) return 0;
+    std::size_t got = 0;
+    while (got < buf.size()) {
+        const std::size_t n = std::fread(buf.data() + got, 1, buf.size() - got, stream_);
+        got += n;
+        if (n == 0) break;
+    }
+    return got;
+}
+
+bool File::error() const { return stream_ == nullptr || std::ferror(stream_) != 0; }
+
+bool File::write(std::span<const std::uint8_t> bytes) {
+    if (stream_ == nullptr) return false;
+    if (bytes.empty()) return true;
+    return std::fwrite(bytes.data(), 1, bytes.size(), stream_) == bytes.size();
+}
+
+bool File::write(std::string_view text) {
+    return write(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+bool File::seek(std::uint64_t offset) {
+    return stream_ != nullptr && stream_seek(stream_, offset);
+}
+
+bool File::seek_end() { return stream_ != nullptr && std::fseek(stream_, 0, SEEK_END) == 0; }
+
+std::optional<std::uint64_t> File::size() {
+    if (stream_ == nullptr) return std::nullopt;
+    // Data still in the write buffer belongs to the file's length.
+    if (std::fflush(stream_) != 0) return std::nullopt;
+    return stream_size(stream_);
+}
+
+bool File::close() {
+    if (stream_ == nullptr) return true;
+    const bool had_error = std::ferror(stream_) != 0;
+    const bool closed = std::fclose(stream_) == 0;
+    stream_ = nullptr;
+    return closed && !had_error;
+}
+
+std::optional<std::uint64_t> file_size(File& file) { return file.size(); }
+
+bool same_file(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+bool remove_file(const std::string& name) { return std::remove(name.c_str()) == 0; }
+
+BlockReader::BlockReader(File& file, std::size_t capacity) : file_(file), buf_(capacity) {}
+
+bool BlockReader::refill() {
+    pos_ = 0;
+    len_ = file_.read(buf_);
+    return len_ != 0;
+}
+
+std::size_t BlockReader::read(std::span<std::uint8_t> out) {
+    std::size_t got = 0;
+    while (got < out.size()) {
+        if (pos_ == len_ && !refill()) break;
+        const std::size_t n = std::min(out.size() - got, len_ - pos_);
+        std::copy_n(buf_.data() + pos_, n, out.data() + got);
+        pos_ += n;
+        got += n;
+    }
+    return got;
+}
+
+BlockWriter::BlockWriter(File& file, std::size_t capacity) : file_(file), buf_(capacity) {}
+
+bool BlockWriter::flush() {
+    if (len_ != 0) {
+        if (ok_ && !file_.write(std::span(buf_.data(), len_))) ok_ = false;
+        len_ = 0;
+    }
+    return ok_;
+}
+
+void BlockWriter::put(std::string_view text) {
+    put(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+void BlockWriter::put(std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        if (len_ == buf_.size()) flush();
+        const std::size_t n = std::min(bytes.size(), buf_.size() - len_);
+        std::copy_n(bytes.data(), n, buf_.data() + len_);
+        len_ += n;
+        bytes = bytes.subspan(n);
+    }
+}
+
+void BlockWriter::fill(std::uint8_t byte, std::uint64_t count) {
+    while (count != 0) {
+        if (len_ == buf_.size()) flush();
+        const std::size_t n = static_cast<std::size_t>(
+            std::min<std::uint64_t>(count, buf_.size() - len_));
+        std::fill_n(buf_.data() + len_, n, byte);
+        len_ += n;
+        count -= n;
+    }
+}
+
+}  // namespace velk

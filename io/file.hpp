@@ -1,0 +1,131 @@
+#pragma once
+// Files as velk uses them: opened in binary mode, read and written in large
+// blocks, and every failure reported to the caller. A write that fails, or a
+// close that cannot flush what was buffered, must never pass as success.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velk {
+
+// An open file that is closed on every path. Move-only.
+class File {
+public:
+    enum class Mode {
+        read,    // existing file, read only ("rb")
+        create,  // created or truncated, read and write ("wb+")
+        update,  // existing file, read and write; never created ("rb+")
+    };
+
+    File() = default;
+    // Opens the named file; the result is closed (false) when that fails.
+    static File open(const std::string& name, Mode mode);
+
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File();
+
+    explicit operator bool() const { return stream_ != nullptr; }
+
+    // Reads until buf is full or the file ends. A short count means end of
+    // file or a read error; error() tells the two apart.
+    std::size_t read(std::span<std::uint8_t> buf);
+    bool error() const;
+
+    // True when every byte was handed to the system or its buffer.
+    bool write(std::span<const std::uint8_t> bytes);
+    bool write(std::string_view text);
+
+    // Moves to an absolute offset; the next read or write starts there.
+    bool seek(std::uint64_t offset);
+    bool seek_end();
+
+    // Length of the open file, or nothing when it cannot be told.
+    std::optional<std::uint64_t> size();
+
+    // Flushes and closes. False when buffered data could not be written or
+    // an earlier write failed. Closing a closed file returns true.
+    bool close();
+
+private:
+    explicit File(std::FILE* stream) : stream_(stream) {}
+    std::FILE* stream_ = nullptr;
+};
+
+// Length of an open file without moving its position; the one size query
+// every command uses.
+std::optional<std::uint64_t> file_size(File& file);
+
+// True when both names refer to the same file: the same name, or the same
+// file on disk (device and inode, through links too).
+bool same_file(const std::string& a, const std::string& b);
+
+// Deletes a file by name; true when it is gone.
+bool remove_file(const std::string& name);
+
+// Sequential reader over a File in large blocks, for byte-at-a-time parsing.
+class BlockReader {
+public:
+    explicit BlockReader(File& file, std::size_t capacity = std::size_t{1} << 16);
+
+    // The next byte, or -1 at end of file or after a read error.
+    int get() {
+        if (pos_ == len_ && !refill()) return -1;
+        return buf_[pos_++];
+    }
+    // Up to out.size() bytes; short only at end of file or on an error.
+    std::size_t read(std::span<std::uint8_t> out);
+    bool error() const { return file_.error(); }
+
+private:
+    bool refill();
+    File& file_;
+    std::vector<std::uint8_t> buf_;
+    std::size_t pos_ = 0;
+    std::size_t len_ = 0;
+};
+
+// Collects output and writes it in large blocks. After the first failed
+// write every later call does nothing and ok() stays false.
+class BlockWriter {
+public:
+    explicit BlockWriter(File& file, std::size_t capacity = std::size_t{1} << 16);
+    BlockWriter(const BlockWriter&) = delete;
+    BlockWriter& operator=(const BlockWriter&) = delete;
+
+    void put(std::uint8_t byte) {
+        if (len_ == buf_.size()) flush();
+        buf_[len_++] = byte;
+    }
+    void put(std::string_view text);
+    void put(std::span<const std::uint8_t> bytes);
+    void fill(std::uint8_t byte, std::uint64_t count);
+
+    // Room for at least n bytes at the end of the buffer, to be committed
+    // with commit(); n must not exceed the capacity.
+    std::uint8_t* reserve(std::size_t n) {
+        if (buf_.size() - len_ < n) flush();
+        return buf_.data() + len_;
+    }
+    void commit(std::size_t n) { len_ += n; }
+
+    // Writes what is collected; false once any write has failed.
+    bool flush();
+    bool ok() const { return ok_; }
+
+private:
+    File& file_;
+    std::vector<std::uint8_t> buf_;
+    std::size_t len_ = 0;
+    bool ok_ = true;
+};
+
+}  // namespace velk

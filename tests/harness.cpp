@@ -1,0 +1,176 @@
+#include "harness.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace velk::test {
+
+const char* const velk_merge = VELK_MERGE_PATH;
+const char* const velk_single = VELK_SINGLE_PATH;
+
+namespace {
+
+std::vector<std::string> wrapper_words() {
+    std::vector<std::string> words;
+    if (const char* w = std::getenv("VELK_TEST_WRAPPER")) {
+        std::istringstream in(w);
+        for (std::string word; in >> word;) words.push_back(word);
+    }
+    return words;
+}
+
+[[noreturn]] void child(const std::string& dir, const std::vector<std::string>& argv_words,
+                        int out_fd, const Limits& limits) {
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    dup2(out_fd, STDOUT_FILENO);
+    close(out_fd);
+    const int null_in = open("/dev/null", O_RDONLY);
+    if (null_in >= 0) dup2(null_in, STDIN_FILENO);
+    if (limits.file_size) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit lim{static_cast<rlim_t>(*limits.file_size),
+                         static_cast<rlim_t>(*limits.file_size)};
+        if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(126);
+    }
+    std::vector<char*> argv;
+    for (const std::string& w : argv_words) argv.push_back(const_cast<char*>(w.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+}
+
+}  // namespace
+
+Sandbox::Sandbox(const Files& inputs) {
+    std::string pattern = (fs::temp_directory_path() / "velk-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    dir_ = pattern;
+    for (const auto& [name, contents] : inputs) write(name, contents);
+}
+
+Sandbox::~Sandbox() {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+}
+
+void Sandbox::write(const std::string& name, const Bytes& contents) const {
+    const fs::path p = fs::path(dir_) / name;
+    fs::create_directories(p.parent_path());
+    std::ofstream out(p, std::ios::binary);
+    out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+    if (!out) throw std::runtime_error("cannot write fixture " + name);
+}
+
+void Sandbox::mkdir(const std::string& name) const { fs::create_directories(fs::path(dir_) / name); }
+
+Bytes Sandbox::read(const std::string& name) const {
+    std::ifstream in(fs::path(dir_) / name, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+Files Sandbox::files() const {
+    Files found;
+    for (const auto& entry : fs::recursive_directory_iterator(dir_)) {
+        const std::string rel = fs::relative(entry.path(), dir_).generic_string();
+        if (entry.is_directory()) {
+            found[rel + "/"] = "";
+        } else if (entry.is_regular_file()) {
+            found[rel] = read(rel);
+        }
+    }
+    return found;
+}
+
+Outcome Sandbox::run(const std::string& program, const std::vector<std::string>& args,
+                 const Limits& limits) const {
+    std::vector<std::string> argv_words = wrapper_words();
+    argv_words.push_back(program);
+    argv_words.insert(argv_words.end(), args.begin(), args.end());
+
+    int pipe_fd[2];
+    if (pipe(pipe_fd) != 0) throw std::runtime_error("pipe failed");
+    const pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        close(pipe_fd[0]);
+        child(dir_, argv_words, pipe_fd[1], limits);
+    }
+    close(pipe_fd[1]);
+
+    Outcome result;
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = ::read(pipe_fd[0], chunk, sizeof chunk);
+        if (n > 0) {
+            result.out.append(chunk, static_cast<std::size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            break;
+        }
+    }
+    close(pipe_fd[0]);
+
+    int wstatus = 0;
+    while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+    }
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    result.files = files();
+    return result;
+}
+
+Outcome run_velk(const std::string& program, const std::vector<std::string>& args,
+             const Files& inputs, const Limits& limits) {
+    Sandbox box(inputs);
+    return box.run(program, args, limits);
+}
+
+Bytes hex(const std::string& text) {
+    Bytes out;
+    int high = -1;
+    for (char c : text) {
+        if (std::isspace(static_cast<unsigned char>(c))) continue;
+        const int v = std::isdigit(static_cast<unsigned char>(c))
+                          ? c - '0'
+                          : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
+        if (high < 0) {
+            high = v;
+        } else {
+            out.push_back(static_cast<char>(high * 16 + v));
+            high = -1;
+        }
+    }
+    return out;
+}
+
+Bytes counting(std::size_t n, unsigned first) {
+    Bytes out(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<char>((first + i) & 0xFF);
+    return out;
+}
+
+Bytes noise(std::size_t n, std::uint32_t seed) {
+    Bytes out(n, '\0');
+    std::uint32_t x = seed != 0 ? seed : 1;
+    for (std::size_t i = 0; i < n; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        out[i] = static_cast<char>(x >> 24);
+    }
+    return out;
+}
+
+}  // namespace velk::test

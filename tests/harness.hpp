@@ -1,0 +1,76 @@
+#pragma once
+// End-to-end harness: runs a built velk program with an argument vector in
+// a fresh temporary directory and hands back everything a user could see:
+// the exact stdout bytes, the exit status and every file left behind.
+//
+// A case reads as   inputs + argv  ->  expected stdout + expected files:
+//
+//   Sandbox box({{"a.bin", "abc"}});
+//   Outcome r = box.run(velk_single, {"-crc", "a.bin"});
+//   EXPECT_EQ(r.out, "...");
+//   EXPECT_EQ(r.files, (Files{{"a.bin", "abc"}, {"a_crc.bin", ...}, ...}));
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velk::test {
+
+using Bytes = std::string;                  // raw file contents
+using Files = std::map<std::string, Bytes>;  // relative path -> contents;
+                                             // a directory shows as "name/" -> ""
+
+// Paths of the two programs under test.
+extern const char* const velk_merge;
+extern const char* const velk_single;
+
+struct Outcome {
+    std::string out;  // everything written to standard output
+    int status = -1;  // exit status, or 128 + signal number
+    Files files;      // the directory's contents afterwards
+};
+
+struct Limits {
+    // Largest file the program may write (RLIMIT_FSIZE). A write past it
+    // fails with EFBIG; SIGXFSZ is ignored so the program sees the error.
+    std::optional<std::uint64_t> file_size;
+};
+
+class Sandbox {
+public:
+    explicit Sandbox(const Files& inputs = {});
+    ~Sandbox();
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
+
+    void write(const std::string& name, const Bytes& contents) const;
+    void mkdir(const std::string& name) const;
+    Bytes read(const std::string& name) const;
+    const std::string& path() const { return dir_; }
+
+    // Runs program with args (argv[0] is the program's own path) inside the
+    // sandbox. When VELK_TEST_WRAPPER is set (for example to a valgrind
+    // command line), the program runs under that wrapper.
+    Outcome run(const std::string& program, const std::vector<std::string>& args,
+            const Limits& limits = {}) const;
+
+    Files files() const;
+
+private:
+    std::string dir_;
+};
+
+// One-shot form: a fresh sandbox holding inputs, one run, sandbox removed.
+Outcome run_velk(const std::string& program, const std::vector<std::string>& args,
+             const Files& inputs = {}, const Limits& limits = {});
+
+// Bytes from hexadecimal text such as "61 62 63" (blanks ignored).
+Bytes hex(const std::string& text);
+// n bytes counting up from `first`, wrapping at 256.
+Bytes counting(std::size_t n, unsigned first = 0);
+// n bytes of a fixed-seed pseudo-random sequence.
+Bytes noise(std::size_t n, std::uint32_t seed = 1);
+
+}  // namespace velk::test
