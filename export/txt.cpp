@@ -1,7 +1,97 @@
 #include "export/txt.hpp"
 
+#include "cli/args.hpp"
+#include "cli/names.hpp"
+#include "export/cell.hpp"
+#include "export/command.hpp"
+#include "io/console.hpp"
+#include "io/file.hpp"
+
 namespace velk {
 
-int bin2txt(int, const char* const*) { return 1; }
+cmd_bin_txt_t cmd_bin_txt;
+
+int parse_txt_options(int argc, const char* const* argv) {
+    cmd_bin_txt_t& o = cmd_bin_txt;
+    o.comma_status = option_present(argc, argv, "-c") != 0 ? 1 : 0;
+    o.line_count = line_count_option(argc, argv);
+    o.prefix_status = option_present(argc, argv, "-p") != 0 ? 1 : 0;
+    o.cell_type = cell_type_option(argc, argv, 8);
+
+    const int at = command_index(argc, argv, "-txt", "-TXT");
+    if (at < 0) return 1;
+    command_names(argc, argv, at, o.bin_file, o.txt_file_name);
+    return 0;
+}
+
+const std::optional<std::string>& default_txt_file_name(const char* input) {
+    cmd_bin_txt_t& o = cmd_bin_txt;
+    return default_output_name(o.txt_file_name, o.name_derived, shown(input), "_qz.txt");
+}
+
+void release_txt_file_name() {
+    release_output_name(cmd_bin_txt.txt_file_name, cmd_bin_txt.name_derived);
+}
+
+namespace {
+
+// Every cell of the input, each followed by its separator, and a line end
+// after every line_count cells; a partial last cell ends the dump.
+template <int Size>
+void write_cells(BlockReader& in, BlockWriter& out, const cmd_bin_txt_t& o) {
+    const cell_text cell(o.prefix_status == 1, o.comma_status == 1 ? "," : " ");
+    const std::uint32_t line_count = o.line_count;
+    std::uint32_t cells_on_line = 0;
+    for_each_block<Size>(in, out, cell_text::max_length + 2, [&](byte_cursor cells,
+                                                                 std::uint8_t* at) {
+        std::uint32_t value = 0;
+        for (;;) {
+            const int n = read_cell(cells, Size, value);
+            if (n > 0) at = cell.write<Size>(value, at);
+            if (n < Size) break;
+            if (++cells_on_line >= line_count) {
+                at = put_text(at, "\r\n");
+                cells_on_line = 0;
+            }
+        }
+        return at;
+    });
+}
+
+void write_cells(BlockReader& in, BlockWriter& out, const cmd_bin_txt_t& o) {
+    switch (o.cell_type) {
+        case 16: return write_cells<2>(in, out, o);
+        case 32: return write_cells<4>(in, out, o);
+        default: return write_cells<1>(in, out, o);
+    }
+}
+
+int write_dump(File& input, const std::optional<std::string>& name) {
+    File output = create_output(cmd_bin_txt.bin_file, name);
+    if (!output) return 1;
+    BlockReader in(input);
+    BlockWriter out(output);
+    write_cells(in, out, cmd_bin_txt);
+    return finish_output(in, cmd_bin_txt.bin_file, out, output, *name);
+}
+
+}  // namespace
+
+int bin2txt(int argc, const char* const* argv) {
+    if (parse_txt_options(argc, argv) != 0) return 1;
+    const cmd_bin_txt_t& o = cmd_bin_txt;
+    say("binary file name:%s\r\n", shown(o.bin_file));
+    say("comma status:%d\r\n", o.comma_status);
+    say("prefix status:%d\r\n", o.prefix_status);
+    say("type is %d bits\r\n", o.cell_type);
+
+    File input = open_input(o.bin_file);
+    if (!input) return 1;
+    const std::optional<std::string>& name = default_txt_file_name(o.bin_file);
+    say("text file name:%s\r\n", shown(name));
+    const int result = write_dump(input, name);
+    release_txt_file_name();
+    return result;
+}
 
 }  // namespace velk
