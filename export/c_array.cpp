@@ -37,8 +37,8 @@ namespace {
 // size), the opening brace and the indent of the first body line.
 void write_head(BlockWriter& out, const std::string& name, std::int32_t cell_type,
                 std::uint64_t input_size) {
-    const int size = cell_type / 8;
-    const std::uint64_t count = (input_size + static_cast<unsigned>(size) - 1) / static_cast<unsigned>(size);
+    const auto size = static_cast<std::uint64_t>(cell_type / 8);
+    const std::uint64_t count = (input_size + size - 1) / size;
     const std::string_view type_word = cell_type == 8    ? "unsigned char"
                                        : cell_type == 16 ? "unsigned short"
                                                          : "unsigned int";
