@@ -1,6 +1,7 @@
 #include "io/file.hpp"
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -13,7 +14,12 @@ File File::open(const std::string& name, Mode mode) {
     const char* how = "rb";
     if (mode == Mode::create) how = "wb+";
     if (mode == Mode::update) how = "rb+";
-    return File(std::fopen(name.c_str(), how));
+    std::FILE* stream = std::fopen(name.c_str(), how);
+    // Callers buffer in large blocks themselves (BlockReader, BlockWriter);
+    // a second buffer here would only let a failed write surface later, at
+    // a point where it can no longer be told which data it hit.
+    if (stream != nullptr) std::setvbuf(stream, nullptr, _IONBF, 0);
+    return File(stream);
 }
 
 File::File(File&& other) noexcept : stream_(std::exchange(other.stream_, nullptr)) {}
@@ -135,6 +141,23 @@ void BlockWriter::fill(std::uint8_t byte, std::uint64_t count) {
         len_ += n;
         count -= n;
     }
+}
+
+std::uint64_t copy_file_data(File& from, BlockWriter& to, std::uint64_t limit,
+                             const std::function<void(std::span<const std::uint8_t>)>& observe) {
+    std::array<std::uint8_t, std::size_t{1} << 16> chunk;
+    std::uint64_t copied = 0;
+    while (copied < limit) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), limit - copied));
+        const std::size_t got = from.read(std::span(chunk.data(), want));
+        if (got == 0) break;
+        const std::span<const std::uint8_t> data(chunk.data(), got);
+        if (observe) observe(data);
+        to.put(data);
+        copied += got;
+        if (got < want) break;
+    }
+    return copied;
 }
 
 }  // namespace velk

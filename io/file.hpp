@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -127,5 +128,13 @@ private:
     std::size_t len_ = 0;
     bool ok_ = true;
 };
+
+// Copies up to `limit` bytes from the current position of `from` into `to`
+// and returns how many were copied; `observe` sees each piece on its way.
+// A short count means end of file or a read error (from.error()); write
+// errors show in to.ok().
+std::uint64_t copy_file_data(
+    File& from, BlockWriter& to, std::uint64_t limit = UINT64_MAX,
+    const std::function<void(std::span<const std::uint8_t>)>& observe = {});
 
 }  // namespace velk
