@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -68,6 +69,10 @@ std::optional<std::uint64_t> file_size(File& file);
 // True when both names refer to the same file: the same name, or the same
 // file on disk (device and inode, through links too).
 bool same_file(const std::string& a, const std::string& b);
+
+// True, after one line saying so, when output would land on one of the
+// inputs: writing it would destroy that input before it is read.
+bool overwrites_input(const std::string& output, std::initializer_list<const char*> inputs);
 
 // Deletes a file by name; true when it is gone.
 bool remove_file(const std::string& name);

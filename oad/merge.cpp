@@ -54,7 +54,7 @@ private:
     bool fits_before(const image_place& image, File& file, u64 header_at, const char* header_name,
                      const char* next_name);
     static bool refuse(const image_place& image, const char* what, u64 at);
-    bool overwrites_input(const std::string& name) const;
+    bool overwrites_an_input(const std::string& name) const;
     void track(std::span<const std::uint8_t> data);
     void put_fill(BlockWriter& out, u64 count);
     int removal_exit();
@@ -117,15 +117,8 @@ void merge_flow::put_fill(BlockWriter& out, u64 count) {
     }
 }
 
-bool merge_flow::overwrites_input(const std::string& name) const {
-    for (const char* input : {o_.boot_file, o_.stack_file, o_.app_file}) {
-        if (same_file(name, input)) {
-            say("%s is the input %s; it would be overwritten, so it is not written\r\n",
-                name.c_str(), input);
-            return true;
-        }
-    }
-    return false;
+bool merge_flow::overwrites_an_input(const std::string& name) const {
+    return overwrites_input(name, {o_.boot_file, o_.stack_file, o_.app_file});
 }
 
 // Both header slots need room: the stack header lies before the stack, the
@@ -189,7 +182,7 @@ outcome merge_flow::copy_image(File& image, const char* name, u64 expected, Bloc
 
 outcome merge_flow::build_intermediate() {
     intermediate_ = derive_file_name(o_.app_file, "_merge_boot_stack.bin");
-    if (!intermediate_ || overwrites_input(*intermediate_)) return outcome::closing_exit;
+    if (!intermediate_ || overwrites_an_input(*intermediate_)) return outcome::closing_exit;
     File out = File::open(*intermediate_, File::Mode::create);
     if (!out) return outcome::closing_exit;
     if (!layout_has_room()) return outcome::removal_exit;
@@ -292,7 +285,7 @@ void merge_flow::fill_headers() {
 outcome merge_flow::write_merged() {
     merged_ = derive_file_name(o_.app_file, "_merge.bin");
     if (!merged_) return outcome::closing_exit;
-    if (overwrites_input(*merged_)) return outcome::removal_exit;
+    if (overwrites_an_input(*merged_)) return outcome::removal_exit;
     File in = File::open(*intermediate_, File::Mode::read);
     if (!in) return outcome::closing_exit;
     File out = File::open(*merged_, File::Mode::create);
@@ -343,7 +336,7 @@ outcome merge_flow::cut_oad_image(const char* suffix, u64 from,
                                   std::optional<std::string>& name) {
     name = derive_file_name(o_.app_file, suffix);
     if (!name) return outcome::closing_exit;
-    if (overwrites_input(*name)) return outcome::removal_exit;
+    if (overwrites_an_input(*name)) return outcome::removal_exit;
     File in = File::open(*merged_, File::Mode::read);
     if (!in) return outcome::closing_exit;
     File out = File::open(*name, File::Mode::create);
