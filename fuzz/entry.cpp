@@ -55,6 +55,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     std::string base = (fs::temp_directory_path() / "velk-fuzz-XXXXXX").string();
     if (mkdtemp(base.data()) == nullptr) std::abort();
     scratch = base;
+    std::atexit([] {
+        std::error_code ec;
+        fs::remove_all(scratch, ec);
+    });
     fs::create_directory(scratch / "work");
     fs::current_path(scratch / "work");
     images = {{"boot.bin", make_bytes(64, 1)},
