@@ -1,10 +1,12 @@
 #include "io/file.hpp"
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <system_error>
 #include <utility>
 
+#include "io/console.hpp"
 #include "io/platform.hpp"
 
 namespace velk {
@@ -13,7 +15,12 @@ File File::open(const std::string& name, Mode mode) {
     const char* how = "rb";
     if (mode == Mode::create) how = "wb+";
     if (mode == Mode::update) how = "rb+";
-    return File(std::fopen(name.c_str(), how));
+    std::FILE* stream = std::fopen(name.c_str(), how);
+    // Callers buffer in large blocks themselves (BlockReader, BlockWriter);
+    // a second buffer here would only let a failed write surface later, at
+    // a point where it can no longer be told which data it hit.
+    if (stream != nullptr) std::setvbuf(stream, nullptr, _IONBF, 0);
+    return File(stream);
 }
 
 File::File(File&& other) noexcept : stream_(std::exchange(other.stream_, nullptr)) {}
@@ -80,6 +87,17 @@ bool same_file(const std::string& a, const std::string& b) {
     return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
+bool overwrites_input(const std::string& output, std::initializer_list<const char*> inputs) {
+    for (const char* input : inputs) {
+        if (input != nullptr && same_file(output, input)) {
+            say("%s is the input %s; it would be overwritten, so it is not written\r\n",
+                output.c_str(), input);
+            return true;
+        }
+    }
+    return false;
+}
+
 bool remove_file(const std::string& name) { return std::remove(name.c_str()) == 0; }
 
 BlockReader::BlockReader(File& file, std::size_t capacity) : file_(file), buf_(capacity) {}
@@ -135,6 +153,23 @@ void BlockWriter::fill(std::uint8_t byte, std::uint64_t count) {
         len_ += n;
         count -= n;
     }
+}
+
+std::uint64_t copy_file_data(File& from, BlockWriter& to, std::uint64_t limit,
+                             const std::function<void(std::span<const std::uint8_t>)>& observe) {
+    std::array<std::uint8_t, std::size_t{1} << 16> chunk;
+    std::uint64_t copied = 0;
+    while (copied < limit) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), limit - copied));
+        const std::size_t got = from.read(std::span(chunk.data(), want));
+        if (got == 0) break;
+        const std::span<const std::uint8_t> data(chunk.data(), got);
+        if (observe) observe(data);
+        to.put(data);
+        copied += got;
+        if (got < want) break;
+    }
+    return copied;
 }
 
 }  // namespace velk

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -68,6 +70,10 @@ std::optional<std::uint64_t> file_size(File& file);
 // file on disk (device and inode, through links too).
 bool same_file(const std::string& a, const std::string& b);
 
+// True, after one line saying so, when output would land on one of the
+// inputs: writing it would destroy that input before it is read.
+bool overwrites_input(const std::string& output, std::initializer_list<const char*> inputs);
+
 // Deletes a file by name; true when it is gone.
 bool remove_file(const std::string& name);
 
@@ -127,5 +133,13 @@ private:
     std::size_t len_ = 0;
     bool ok_ = true;
 };
+
+// Copies up to `limit` bytes from the current position of `from` into `to`
+// and returns how many were copied; `observe` sees each piece on its way.
+// A short count means end of file or a read error (from.error()); write
+// errors show in to.ok().
+std::uint64_t copy_file_data(
+    File& from, BlockWriter& to, std::uint64_t limit = UINT64_MAX,
+    const std::function<void(std::span<const std::uint8_t>)>& observe = {});
 
 }  // namespace velk

@@ -77,6 +77,10 @@ void Sandbox::write(const std::string& name, const Bytes& contents) const {
 
 void Sandbox::mkdir(const std::string& name) const { fs::create_directories(fs::path(dir_) / name); }
 
+void Sandbox::symlink(const std::string& target, const std::string& name) const {
+    fs::create_symlink(target, fs::path(dir_) / name);
+}
+
 Bytes Sandbox::read(const std::string& name) const {
     std::ifstream in(fs::path(dir_) / name, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
@@ -86,7 +90,9 @@ Files Sandbox::files() const {
     Files found;
     for (const auto& entry : fs::recursive_directory_iterator(dir_)) {
         const std::string rel = fs::relative(entry.path(), dir_).generic_string();
-        if (entry.is_directory()) {
+        if (entry.is_symlink()) {
+            found[rel + "@"] = fs::read_symlink(entry.path()).string();
+        } else if (entry.is_directory()) {
             found[rel + "/"] = "";
         } else if (entry.is_regular_file()) {
             found[rel] = read(rel);

@@ -20,7 +20,8 @@ namespace velk::test {
 
 using Bytes = std::string;                  // raw file contents
 using Files = std::map<std::string, Bytes>;  // relative path -> contents;
-                                             // a directory shows as "name/" -> ""
+                                             // a directory shows as "name/" -> "",
+                                             // a symbolic link as "name@" -> target
 
 // Paths of the two programs under test.
 extern const char* const velk_merge;
@@ -47,6 +48,8 @@ public:
 
     void write(const std::string& name, const Bytes& contents) const;
     void mkdir(const std::string& name) const;
+    // A symbolic link `name` pointing at `target` (for example /dev/full).
+    void symlink(const std::string& target, const std::string& name) const;
     Bytes read(const std::string& name) const;
     const std::string& path() const { return dir_; }
 
