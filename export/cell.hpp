@@ -114,8 +114,8 @@ inline constexpr std::size_t block_cells = 1024;
 // block, which holds whole `Size`-byte cells except that the last block
 // may end in a partial one. `out_at` points at room for block_cells times
 // `room_per_cell` bytes of output (which the writer's capacity must hold),
-// and `body` returns the end of what it wrote there. A read error ends the input like end of file does
-// (in.error() tells).
+// and `body` returns the end of what it wrote there. A read error ends the
+// input as end of file does (in.error() tells).
 template <int Size, class Body>
 void for_each_block(BlockReader& in, BlockWriter& out, std::size_t room_per_cell, Body body) {
     std::array<std::uint8_t, block_cells * Size> block;

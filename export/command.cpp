@@ -43,10 +43,8 @@ File open_input(const char* bin_file) {
 
 File create_output(const char* bin_file, const std::optional<std::string>& output_name) {
     File output;
-    if (output_name && bin_file != nullptr && same_file(bin_file, *output_name)) {
+    if (output_name && overwrites_input(*output_name, {bin_file})) {
         say("%s file can not be created\r\n", output_name->c_str());
-        say("the output is the input file itself; "
-            "opening it for writing would truncate the input and lose it\r\n");
         return output;
     }
     if (output_name) output = File::open(*output_name, File::Mode::create);

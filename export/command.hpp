@@ -39,8 +39,8 @@ File open_input(const char* bin_file);
 // Creates the output, after refusing a missing name and a name that is the
 // input file itself (opening that would truncate the input before a byte
 // of it was read). Every refusal or failure prints
-// "%s file can not be created\r\n", the refusal of the input one more line
-// saying why, and gives a closed file.
+// "%s file can not be created\r\n", after the overwrite guard's line saying
+// why for the input, and gives a closed file.
 File create_output(const char* bin_file, const std::optional<std::string>& output_name);
 
 // Ends a command's writing: flushes and closes the output, then prints

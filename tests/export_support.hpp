@@ -17,6 +17,12 @@ inline std::string c_settings(const std::string& bin, const std::string& given_n
            std::to_string(type) + " bits\r\n";
 }
 
+// The refusal of an output that would land on the input, a.bin.
+inline std::string refused(const std::string& output) {
+    return output + " is the input a.bin; it would be overwritten, so it is not written\r\n" +
+           output + " file can not be created\r\n";
+}
+
 inline const std::string bad_type = "set type exceptionally, and it will be 8, 16, 32.\r\n";
 
 }  // namespace velk::test
