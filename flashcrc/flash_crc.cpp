@@ -68,6 +68,26 @@ void set_scramble_keys(const char* const* keys) {
 
 enum class fault { none, read, image, twin };
 
+// Builds the blocks of one pass, whole blocks of padded input starting at
+// byte `offset` of the image's input, straight into the image writer's
+// buffer, and spells them from there into the twin writer's buffer. The
+// scrambler takes 32-bit addresses, so past 4 GiB they wrap.
+fault write_pass(std::span<const std::uint8_t> input, std::uint64_t offset,
+                 BlockWriter& image_out, BlockWriter& twin_out) {
+    const std::size_t image_len = input.size() / block_data_bytes * block_bytes;
+    const std::span<std::uint8_t> blocks(image_out.reserve(image_len), image_len);
+    if (!image_out.ok()) return fault::image;
+    scramble_blocks(input, blocks, static_cast<std::uint32_t>(offset));
+    crc16_blocks(blocks);
+
+    const std::size_t text_len = image_len * twin_line_bytes;
+    spell_twin(blocks, std::span(twin_out.reserve(text_len), text_len));
+    if (!twin_out.ok()) return fault::twin;
+    twin_out.commit(text_len);
+    image_out.commit(image_len);
+    return fault::none;
+}
+
 // Converts the first `size` bytes of input pass by pass, then closes the
 // image and the twin, in that order. Stops at the first failure.
 fault convert(File& input, std::uint64_t size, File& image, File& twin) {
@@ -81,22 +101,11 @@ fault convert(File& input, std::uint64_t size, File& image, File& twin) {
         const auto padded = static_cast<std::size_t>(padded_size(want));
         std::fill(in.begin() + static_cast<std::ptrdiff_t>(want),
                   in.begin() + static_cast<std::ptrdiff_t>(padded), std::uint8_t{0xFF});
-
-        // Blocks are built straight in the image writer's buffer and spelt
-        // from there into the twin writer's buffer.
-        const std::size_t image_len = padded / block_data_bytes * block_bytes;
-        const std::span<std::uint8_t> blocks(image_out.reserve(image_len), image_len);
-        if (!image_out.ok()) return fault::image;
-        scramble_blocks(std::span(in.data(), padded), blocks, static_cast<std::uint32_t>(done));
-        crc16_blocks(blocks);
-        const std::size_t text_len = image_len * twin_line_bytes;
-        spell_twin(blocks, std::span(twin_out.reserve(text_len), text_len));
-        if (!twin_out.ok()) return fault::twin;
-        twin_out.commit(text_len);
-        image_out.commit(image_len);
+        const fault f = write_pass(std::span(in.data(), padded), done, image_out, twin_out);
+        if (f != fault::none) return f;
         done += want;
     }
-    // A buffered write can fail only when the file is closed.
+    // What the stream still buffers shows a failed write only at close.
     if (!image_out.flush() || !image.close()) return fault::image;
     if (!twin_out.flush() || !twin.close()) return fault::twin;
     return fault::none;
