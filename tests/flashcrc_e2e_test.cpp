@@ -83,7 +83,7 @@ TEST(CrcCommand, BlocksOfAllOnesAndAllZeros) {
 
 TEST(CrcCommand, SizesAroundTheBlockAndPassBoundaries) {
     // 262144 input bytes make one pass of the streaming writer.
-    for (const std::size_t size : {0, 1, 31, 32, 33, 100, 262144 + 37}) {
+    for (const std::size_t size : {0u, 1u, 31u, 32u, 33u, 100u, 262144u + 37u}) {
         const Bytes input = noise(size, static_cast<std::uint32_t>(size + 1));
         const Bytes image = expected_image(input);
         const Outcome r = run_velk(velk_merge, {"-crc", "in.bin"}, {{"in.bin", input}});

@@ -23,7 +23,9 @@ std::vector<std::uint8_t> vec(const Bytes& b) { return {b.begin(), b.end()}; }
 Bytes str(std::span<const std::uint8_t> v) { return {v.begin(), v.end()}; }
 
 std::uint32_t word_at(const std::vector<std::uint8_t>& v, std::size_t at) {
-    return v[at] | v[at + 1] << 8 | v[at + 2] << 16 | static_cast<std::uint32_t>(v[at + 3]) << 24;
+    std::uint32_t word = 0;
+    for (std::size_t k = 4; k-- > 0;) word = word << 8 | v[at + k];
+    return word;
 }
 
 void set_keys(std::uint32_t k1, std::uint32_t k2, std::uint32_t k3, std::uint32_t control) {
