@@ -1,7 +1,151 @@
 #include "oad/single.hpp"
 
-namespace velk {
+#include <cstdint>
+#include <optional>
+#include <string>
 
-int oad_single(int, const char* const*) { return 1; }
+#include "cli/names.hpp"
+#include "flashcrc/flash_crc.hpp"
+#include "io/console.hpp"
+#include "io/file.hpp"
+#include "oad/options.hpp"
+
+namespace velk {
+namespace {
+
+using ull = unsigned long long;  // for printf's %llx
+
+// How a failed step ends the command: the removal exit deletes the working
+// copy first, the closing exit keeps every file as it is.
+enum class outcome { done, removal_exit, closing_exit };
+
+class single_flow {
+public:
+    explicit single_flow(const cmd_bin_oad_t& options) : input_(options.boot_file) {}
+    int run();
+
+private:
+    outcome make_working_copy();
+    outcome pad_crc_image();
+    outcome copy_to_output();
+    int removal_exit();
+    int closing_exit();
+
+    const char* input_;
+    std::optional<std::string> working_;    // the input's copy, named "<stem>bim_crc.bin"
+    std::optional<std::string> crc_image_;  // its flash CRC image
+    std::optional<std::string> output_;     // "<stem>_crc.bin"
+};
+
+outcome single_flow::make_working_copy() {
+    if (input_ == nullptr) {
+        say("-oad needs the name of the image to convert after it\r\n");
+        return outcome::closing_exit;
+    }
+    working_ = derive_file_name(input_, "bim_crc.bin");
+    if (!working_ || overwrites_input(*working_, {input_})) return outcome::closing_exit;
+    File copy = File::open(*working_, File::Mode::create);
+    if (!copy) return outcome::closing_exit;
+    File in = File::open(input_, File::Mode::read);
+    if (!in) return outcome::closing_exit;
+
+    const std::uint64_t input_len = file_size(in).value_or(0);
+    BlockWriter writer(copy);
+    copy_file_data(in, writer);
+    if (!writer.flush() || !copy.close()) {
+        say("write boot unsuccessfully in merge\r\n");
+        return outcome::removal_exit;
+    }
+    if (in.error()) {
+        say("%s file can not be read\r\n", input_);
+        return outcome::removal_exit;
+    }
+    say("cmd_bin_oad.stack_file_addr=%x\r\n", cmd_bin_oad.stack_file_addr);
+    say("boot_bin_len=%llx\r\n", static_cast<ull>(input_len));
+    return outcome::done;
+}
+
+// 1 to 256 bytes of 0xFF: the image always ends on a 256-byte boundary
+// with at least one erased byte after the last block.
+outcome single_flow::pad_crc_image() {
+    // Opened for update, never created: a missing image means the writer
+    // failed, and padding an empty new file would hide that.
+    File image = File::open(*crc_image_, File::Mode::update);
+    if (!image || !image.seek_end()) return outcome::closing_exit;
+    const std::optional<std::uint64_t> n = file_size(image);
+    if (!n) return outcome::closing_exit;
+    BlockWriter writer(image);
+    writer.fill(0xFF, 256 - (*n % 256));
+    if (!writer.flush() || !image.close()) {
+        say("write merge flie 0xff unsuccessfully.\r\n");
+        return outcome::closing_exit;
+    }
+    return outcome::done;
+}
+
+outcome single_flow::copy_to_output() {
+    output_ = derive_file_name(input_, "_crc.bin");
+    if (!output_) return outcome::closing_exit;
+    if (overwrites_input(*output_, {input_})) return outcome::removal_exit;
+    File in = File::open(*crc_image_, File::Mode::read);
+    if (!in) return outcome::closing_exit;
+    File out = File::open(*output_, File::Mode::create);
+    if (!out) return outcome::closing_exit;
+    BlockWriter writer(out);
+    copy_file_data(in, writer);
+    if (!writer.flush() || !out.close()) {
+        say("write merge bin err\r\n");
+        return outcome::removal_exit;
+    }
+    if (in.error()) {
+        say("%s file can not be read\r\n", crc_image_->c_str());
+        return outcome::removal_exit;
+    }
+    return outcome::done;
+}
+
+int single_flow::removal_exit() {
+    say("create_fexit \r\n");
+    if (working_ && remove_file(*working_)) free_file_name(working_);
+    return closing_exit();
+}
+
+int single_flow::closing_exit() {
+    say("open_fexit \r\n");
+    return 1;
+}
+
+int single_flow::run() {
+    outcome result = make_working_copy();
+    if (result == outcome::done) {
+        crc_image_ = encrypt_with_keys(*working_);
+        // No name: the writer failed and has said why.
+        if (!crc_image_) result = outcome::closing_exit;
+    }
+    if (result == outcome::done) result = pad_crc_image();
+    if (result == outcome::done) result = copy_to_output();
+    if (result == outcome::removal_exit) return removal_exit();
+    if (result == outcome::closing_exit) return closing_exit();
+
+    // The text twin of the CRC image stays beside the output.
+    if (remove_file(*working_)) free_file_name(working_);
+    if (remove_file(*crc_image_)) free_file_name(crc_image_);
+    say("/**< @CREATE_FILE_SUCCESS */\r\n");
+    say("/**< @Download flash file:%s\r\n", output_->c_str());
+    say("/**< @author the velk developers */\r\n");
+    say("/**< @version v0.3 */\r\n");
+    return 0;
+}
+
+}  // namespace
+
+int oad_single(int argc, const char* const* argv) {
+    if (parse_oad_options(argc, argv) != 0) return 1;
+    say("binary version hex:0x%x; dec:%d\r\n", cmd_bin_oad.version,
+        static_cast<int>(cmd_bin_oad.version));
+    say("\r\n");
+    say("Arm Image Binary will be converted to OAD format binary file.....\r\n");
+    return single_flow(cmd_bin_oad).run();
+}
 
 }  // namespace velk

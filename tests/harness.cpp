@@ -89,7 +89,7 @@ Bytes Sandbox::read(const std::string& name) const {
 Files Sandbox::files() const {
     Files found;
     for (const auto& entry : fs::recursive_directory_iterator(dir_)) {
-        const std::string rel = fs::relative(entry.path(), dir_).generic_string();
+        const std::string rel = entry.path().lexically_relative(dir_).generic_string();
         if (entry.is_symlink()) {
             found[rel + "@"] = fs::read_symlink(entry.path()).string();
         } else if (entry.is_directory()) {

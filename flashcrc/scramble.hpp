@@ -1,0 +1,37 @@
+#pragma once
+// The keyed word scrambler: every 32-bit word of a flash image is XORed with
+// a mask that depends only on the word's byte offset in the image and on
+// four key words, so scrambling twice with the same keys gives the data back.
+
+#include <cstdint>
+
+namespace velk {
+
+// The key words, 0 at start. The flash CRC image writer sets all four
+// before each image; the scrambler only reads them.
+extern std::uint32_t scramble_key1;     // XORed into the input of mix32
+extern std::uint32_t scramble_key2;     // bits 16-31 into mix16's input, 0-15 into mix17's
+extern std::uint32_t scramble_key3;     // XORed into the mask unless control bit 3 is set
+extern std::uint32_t scramble_control;  // master switch (bits 24-31) and stage bits
+
+// Reads a key string of bare hexadecimal digits (either case) up to its NUL
+// or its first blank; only the last eight digits count. A '-' anywhere
+// negates the result modulo 2^32 (several count as one). Any other
+// character prints " Error: Parameter failed!\n" and gives 0. A null text
+// gives 0.
+std::uint32_t parse_hex_key(const char* text);
+
+// The three mixers: each returns 0 when off, else its input rotated left
+// within its width, XORed with a nibble pattern taken from the input.
+std::uint16_t mix16(std::uint16_t x, bool off);  // 16 bits, rotate by 9
+std::uint32_t mix17(std::uint32_t x, bool off);  // low 17 bits of x, rotate by 7
+std::uint32_t mix32(std::uint32_t x, bool off);  // 32 bits, rotate by 17
+
+// True when the control word's top byte (0x00 or 0xFF) turns scrambling off,
+// so that every word passes through unchanged.
+bool scrambling_off();
+
+// data XOR mask(address, key words). Its own inverse for fixed address and keys.
+std::uint32_t scramble_word(std::uint32_t address, std::uint32_t data);
+
+}  // namespace velk
