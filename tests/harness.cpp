@@ -49,7 +49,7 @@ std::vector<std::string> wrapper_words() {
     std::vector<char*> argv;
     for (const std::string& w : argv_words) argv.push_back(const_cast<char*>(w.c_str()));
     argv.push_back(nullptr);
-    execv(argv[0], argv.data());
+    execvp(argv[0], argv.data());  // the wrapper (say, valgrind) is found on PATH
     _exit(127);
 }
 
