@@ -60,7 +60,7 @@ std::string success_text(const MergeCase& c, const Bytes& boot, const Merged& m,
                     format("oad_stack_app_bin_len=%zx\r\noad_app_bin_len=%zx\r\n",
                            m.stack_oad.size(), m.app_oad.size()) +
                     warnings;
-    for (unsigned char byte : m.app_header) s += format("%02x ", byte);
+    for (char byte : m.app_header) s += format("%02x ", static_cast<unsigned char>(byte));
     s += "/**< @CREATE_FILE_SUCCESS */\r\n"
          "/**< @Download flash file:app_merge.bin\r\n";
     s += format("/**< @OAD file :app_stack.bin,CRC = 0x%08x\r\n", m.stack_crc);
@@ -320,7 +320,7 @@ TEST(MergeOad, UncreatableOutputsTakeTheClosingExit) {
                                       format("oad_stack_app_bin_len=%zx\r\noad_app_bin_len=%zx\r\n",
                                              m.stack_oad.size(), m.app_oad.size());
     std::string header_dump;
-    for (unsigned char byte : m.app_header) header_dump += format("%02x ", byte);
+    for (char byte : m.app_header) header_dump += format("%02x ", static_cast<unsigned char>(byte));
     const Bytes intermediate = m.merged.substr(0, 0x1F00 - 16) + Bytes(16, '\xFF') +
                                m.merged.substr(0x1F00, 0x25A80 - 16 - 0x1F00) +
                                Bytes(16, '\xFF') + m.merged.substr(0x25A80);

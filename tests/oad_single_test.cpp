@@ -71,7 +71,8 @@ std::uint32_t ref_scramble(std::uint32_t a, std::uint32_t data, const Keys& k) {
 
 std::uint16_t crc16_cms(const Bytes& block) {
     std::uint16_t crc = 0xFFFF;
-    for (unsigned char c : block) {
+    for (char byte : block) {
+        const auto c = static_cast<unsigned char>(byte);
         crc = static_cast<std::uint16_t>(crc ^ (c << 8));
         for (int i = 0; i < 8; ++i)
             crc = static_cast<std::uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x8005 : crc << 1);
@@ -86,7 +87,7 @@ Bytes flash_crc_image(Bytes input, const Keys& k) {
         Bytes block;
         for (std::size_t w = b; w < b + 32; w += 4) {
             std::uint32_t word = 0;
-            for (int i = 3; i >= 0; --i) word = word << 8 | static_cast<unsigned char>(input[w + i]);
+            for (std::size_t i = 4; i-- > 0;) word = word << 8 | static_cast<unsigned char>(input[w + i]);
             word = ref_scramble(static_cast<std::uint32_t>(w), word, k);
             for (int i = 0; i < 4; ++i) block.push_back(static_cast<char>(word >> (8 * i)));
         }
@@ -102,7 +103,7 @@ Bytes padded(const Bytes& image) { return image + Bytes(256 - image.size() % 256
 
 Bytes twin(const Bytes& image) {
     std::string t;
-    for (unsigned char c : image) t += format("%02x\r\n", c);
+    for (char c : image) t += format("%02x\r\n", static_cast<unsigned char>(c));
     return t;
 }
 
