@@ -1,6 +1,8 @@
 # Runs velk's main jobs on freshly made sample images, in OUT_DIR.
 # Called by the demo target with VELK_MERGE, VELK_SINGLE, VELK_SAMPLES and
 # OUT_DIR set; every output lands in OUT_DIR, next to its input.
+# VELK_RUNNER, when set, is put in front of each velk command line: CI runs
+# the Windows executables through it to compare their files with these.
 cmake_minimum_required(VERSION 3.25)
 
 foreach(var VELK_MERGE VELK_SINGLE VELK_SAMPLES OUT_DIR)
@@ -24,7 +26,7 @@ function(run dir program)
   file(RELATIVE_PATH where ${base} ${dir})
   say("")
   say("${where}$ ${name} ${args}")
-  execute_process(COMMAND ${program} ${ARGN}
+  execute_process(COMMAND ${VELK_RUNNER} ${program} ${ARGN}
     WORKING_DIRECTORY ${dir}
     RESULT_VARIABLE status)
   if(NOT status STREQUAL "0")
