@@ -7,7 +7,11 @@
 
 namespace velk {
 
-#if defined(__GNUC__) || defined(__clang__)
+#if defined(__MINGW32__)
+// MinGW's C++ mode routes printf to its own C99 implementation, not to the
+// system runtime whose rules "printf" would check against (no %zu there).
+#define VELK_PRINTF_LIKE(fmt_index, first_arg) __attribute__((format(gnu_printf, fmt_index, first_arg)))
+#elif defined(__GNUC__) || defined(__clang__)
 #define VELK_PRINTF_LIKE(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
 #else
 #define VELK_PRINTF_LIKE(fmt_index, first_arg)
