@@ -1,0 +1,486 @@
+// Real operating-system faults, end to end, for every command of both
+// programs: -crc, -txt, -c, and -oad of velk-merge and of velk-single.
+//
+// One row per fault. A row names the images it starts from, the command
+// line, what it breaks before the run (an image missing or replaced by a
+// directory, a directory or a symbolic link standing where a file will be
+// written) and where a file-size limit makes writing fail. Then it says
+// exactly what the run prints, which entries the directory holds afterwards
+// besides the images, and the images themselves must be byte for byte what
+// they were. No failure may be followed by a success line.
+//
+// Faults come from the system itself, never from file permissions (CI runs
+// as root): a link into a directory that does not exist, a directory where a
+// file is to be created, a link to /dev/full, and RLIMIT_FSIZE, which makes
+// a write past the limit fail with EFBIG (the harness ignores SIGXFSZ).
+//
+// A limit hits whichever file first grows past it, so a file written after
+// a longer one can only be reached through a link to /dev/full; the rows
+// below say so where that happens.
+
+#include <gtest/gtest.h>
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "export_support.hpp"
+#include "harness.hpp"
+#include "oad_merge_model.hpp"
+
+namespace velk::test {
+namespace {
+
+std::string format(const char* f, ...) {
+    char buf[512];
+    va_list args;
+    va_start(args, f);
+    std::vsnprintf(buf, sizeof buf, f, args);
+    va_end(args);
+    return buf;
+}
+
+// What is done to the sandbox before the run.
+struct Change {
+    enum Kind { directory, link } kind;
+    std::string name;
+    std::string target;  // of a link
+};
+Change dir(const std::string& name) { return {Change::directory, name, ""}; }
+Change link(const std::string& name, const std::string& target) { return {Change::link, name, target}; }
+// A link whose target lies in a directory that does not exist: creating the
+// file through it fails as for "nodir/name".
+Change in_missing_dir(const std::string& name) { return link(name, "nodir/" + name); }
+Change full_device(const std::string& name) { return link(name, "/dev/full"); }
+
+// Where writing starts to fail: a byte offset, or a place in one of the
+// files a good run of the same command line writes.
+struct Cut {
+    enum Where { first, middle, last, at } where;
+    std::string file;  // for first, middle and last
+    std::uint64_t bytes = 0;  // for at
+};
+Cut cut(Cut::Where where, const std::string& file) { return {where, file, 0}; }
+Cut cut_at(std::uint64_t bytes) { return {Cut::at, "", bytes}; }
+
+struct Case {
+    std::string name;
+    std::vector<std::string> programs;
+    Files inputs;  // the images present; each must be unchanged afterwards
+    std::vector<std::string> args;
+    std::vector<Change> setup;
+    std::optional<Cut> limit;
+    std::string printed;        // the whole standard output
+    std::set<std::string> left;  // every other entry afterwards, in the harness's naming
+    const char* success;        // the command's success line, never printed here
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+Files without(Files files, const std::string& name) {
+    files.erase(name);
+    return files;
+}
+
+const std::vector<std::string> both = {velk_merge, velk_single};
+const std::string removal = "create_fexit \r\nopen_fexit \r\n";
+const std::string closing = "open_fexit \r\n";
+const char* const banner = "@CREATE_FILE_SUCCESS";
+
+// ---- -crc: a.bin of 1000 bytes; image a_crc.bin (1088), then twin a.out (4352) ----
+
+void add_crc_cases(std::vector<Case>& cases) {
+    const Files in = {{"a.bin", noise(1000, 71)}};
+    const std::vector<std::string> args = {"-crc", "a.bin"};
+    const auto row = [&](std::string name, Files inputs, std::vector<Change> setup,
+                         std::optional<Cut> limit, std::string printed,
+                         std::set<std::string> left) {
+        cases.push_back({"crc_" + name, both, std::move(inputs), args, std::move(setup), limit,
+                         std::move(printed), std::move(left), "Encrypt Seccessfully"});
+    };
+    row("input_missing", {}, {}, {}, "Can't open file a.bin.\n", {});
+    row("input_is_directory", {}, {dir("a.bin")}, {}, "Can't read file a.bin.\n",
+        {"a.bin/", "a_crc.bin", "a.out"});
+    row("image_in_missing_directory", in, {in_missing_dir("a_crc.bin")}, {},
+        "Can't open file a_crc.bin.\n", {"a_crc.bin@"});
+    row("image_is_directory", in, {dir("a_crc.bin")}, {}, "Can't open file a_crc.bin.\n",
+        {"a_crc.bin/"});
+    row("twin_in_missing_directory", in, {in_missing_dir("a.out")}, {},
+        "Can't open file a.out.\n", {"a_crc.bin", "a.out@"});
+    row("twin_is_directory", in, {dir("a.out")}, {}, "Can't open file a.out.\n",
+        {"a_crc.bin", "a.out/"});
+    const std::string image_failed = "Can't write file a_crc.bin.\n";
+    const std::string twin_failed = "Can't write file a.out.\n";
+    row("image_write_first_byte", in, {}, cut(Cut::first, "a_crc.bin"), image_failed,
+        {"a_crc.bin", "a.out"});
+    row("image_write_middle", in, {}, cut(Cut::middle, "a_crc.bin"), image_failed,
+        {"a_crc.bin", "a.out"});
+    row("image_write_last_byte", in, {}, cut(Cut::last, "a_crc.bin"), image_failed,
+        {"a_crc.bin", "a.out"});
+    // A limit of 0 stops the image first; the twin's first byte needs the device.
+    row("twin_write_first_byte", in, {full_device("a.out")}, {}, twin_failed,
+        {"a_crc.bin", "a.out@"});
+    row("twin_write_middle", in, {}, cut(Cut::middle, "a.out"), twin_failed,
+        {"a_crc.bin", "a.out"});
+    row("twin_write_last_byte", in, {}, cut(Cut::last, "a.out"), twin_failed,
+        {"a_crc.bin", "a.out"});
+}
+
+// ---- -txt and -c: a.bin of 1000 bytes, default options ----
+
+void add_export_cases(std::vector<Case>& cases) {
+    const Files in = {{"a.bin", noise(1000, 72)}};
+    struct Export {
+        const char* prefix;   // of the row names
+        const char* word;     // the command word
+        const char* derived;  // the output name derived from a.bin
+        // Everything printed before the output name is opened, for a given
+        // output name (empty: none given).
+        std::string (*settings)(const std::string& given);
+        const char* name_line;  // printed with the name in use
+    };
+    const Export exports[] = {
+        {"txt_", "-txt", "a_qz.txt",
+         [](const std::string&) { return txt_settings("a.bin", 0, 0, 8); }, "text file name:"},
+        {"c_", "-c", "a_qz.c",
+         [](const std::string& given) {
+             return c_settings("a.bin", given.empty() ? "(null)" : given, 32);
+         },
+         "c file name:"},
+    };
+    for (const Export& e : exports) {
+        const auto row = [&](std::string name, Files inputs, std::string given,
+                             std::vector<Change> setup, std::optional<Cut> limit,
+                             std::string printed_after_settings, std::set<std::string> left) {
+            std::vector<std::string> args = {e.word, "a.bin"};
+            if (!given.empty()) args.push_back(given);
+            cases.push_back({e.prefix + name, both, std::move(inputs), args, std::move(setup),
+                             limit, e.settings(given) + printed_after_settings, std::move(left),
+                             nullptr});
+        };
+        const std::string derived = e.derived;
+        const std::string named = e.name_line + derived + "\r\n";
+        const std::string not_written = derived + " file can not be written\r\n";
+        row("input_missing", {}, "", {}, {}, "a.bin file can not be opened\r\n", {});
+        row("input_is_directory", {}, "", {dir("a.bin")}, {},
+            named + "a.bin file can not be read\r\n", {"a.bin/", derived});
+        row("output_in_missing_directory", in, "nodir/out", {}, {},
+            e.name_line + std::string("nodir/out\r\nnodir/out file can not be created\r\n"), {});
+        row("output_is_directory", in, "out", {dir("out")}, {},
+            e.name_line + std::string("out\r\nout file can not be created\r\n"), {"out/"});
+        row("write_first_byte", in, "", {}, cut(Cut::first, derived), named + not_written,
+            {derived});
+        row("write_middle", in, "", {}, cut(Cut::middle, derived), named + not_written,
+            {derived});
+        row("write_last_byte", in, "", {}, cut(Cut::last, derived), named + not_written,
+            {derived});
+        row("output_full_device", in, "/dev/full", {}, {},
+            e.name_line + std::string("/dev/full\r\n/dev/full file can not be written\r\n"), {});
+    }
+}
+
+// ---- -oad of velk-merge ----
+
+// boot.bin, stack.bin and app.bin of 0x40 bytes each at -m 0x1100 -l 0x2200:
+// room enough before each header slot for an image that is an empty
+// directory (4096 bytes on most file systems). The intermediate is 0x22F0
+// bytes: boot at 0, fill from 0x40, stack at 0x1100, fill from 0x1140, app
+// at 0x2200 and the end padding from 0x2240. Every output after it is no
+// longer than it, so a limit always stops the intermediate first: the
+// outputs' writes are reached through /dev/full.
+struct MergeRun {
+    Layout layout{.M = 0x1100, .L = 0x2200};
+    Files inputs = {{"boot.bin", noise(0x40, 73)}, {"stack.bin", noise(0x40, 74)},
+                    {"app.bin", noise(0x40, 75)}};
+
+    std::vector<std::string> args() const {
+        return {"-oad", "boot.bin", "stack.bin", "app.bin", "-v", "0x102",
+                "-m", format("0x%x", layout.M), "-l", format("0x%x", layout.L)};
+    }
+    std::string started() const {
+        return format("cmd_bin_oad.stack_file_addr :0x%x\r\n", layout.M) +
+               "you do not appoint rom version,default :0xffff\r\n"
+               "you do not appoint encrypt:default: \r\n"
+               "b=00A5A5A5,00A5A5A5,00A5A5A5,00A5A5A5\r\n"
+               "binary version hex:0x102; dec:258\r\n"
+               "\r\n"
+               "Arm Image Binary will be converted to OAD format binary file.....\r\n";
+    }
+    std::string boot_copied() const {
+        return started() + format("cmd_bin_oad.stack_file_addr=%x\r\nboot_bin_len=%zx\r\n",
+                                  layout.M, inputs.at("boot.bin").size());
+    }
+    std::string stack_started() const { return boot_copied() + "add stack bin start\r\n"; }
+    // Through the app header's bytes, which the stack CRC pass prints.
+    std::string headers_filled() const {
+        const Merged m = merge_model(inputs.at("boot.bin"), inputs.at("stack.bin"),
+                                     inputs.at("app.bin"), layout);
+        std::string s = stack_started() +
+                        format("oad_stack_app_bin_len=%zx\r\noad_app_bin_len=%zx\r\n",
+                               m.stack_oad.size(), m.app_oad.size());
+        for (char byte : m.app_header) s += format("%02x ", static_cast<unsigned char>(byte));
+        return s;
+    }
+};
+
+void add_merge_cases(std::vector<Case>& cases) {
+    const MergeRun run;
+    const Files& in = run.inputs;
+    const std::string inter = "app_merge_boot_stack.bin";
+    const auto row = [&](std::string name, Files inputs, std::vector<Change> setup,
+                         std::optional<Cut> limit, std::string printed,
+                         std::set<std::string> left, const MergeRun& r) {
+        cases.push_back({"merge_" + name, {velk_merge}, std::move(inputs), r.args(),
+                         std::move(setup), limit, std::move(printed), std::move(left), banner});
+    };
+    const auto add = [&](std::string name, Files inputs, std::vector<Change> setup,
+                         std::optional<Cut> limit, std::string printed,
+                         std::set<std::string> left) {
+        row(std::move(name), std::move(inputs), std::move(setup), limit, std::move(printed),
+            std::move(left), run);
+    };
+
+    // Images that cannot be opened: the closing exit keeps the intermediate.
+    add("boot_missing", without(in, "boot.bin"), {}, {}, run.started() + closing, {inter});
+    add("stack_missing", without(in, "stack.bin"), {}, {}, run.stack_started() + closing, {inter});
+    add("app_missing", without(in, "app.bin"), {}, {}, run.stack_started() + closing, {inter});
+    // Images that open but cannot be read: the removal exit deletes it.
+    add("boot_is_directory", without(in, "boot.bin"), {dir("boot.bin")}, {},
+        run.started() + "boot.bin file can not be read\r\n" + removal, {"boot.bin/"});
+    add("stack_is_directory", without(in, "stack.bin"), {dir("stack.bin")}, {},
+        run.stack_started() + "stack.bin file can not be read\r\n" + removal, {"stack.bin/"});
+    add("app_is_directory", without(in, "app.bin"), {dir("app.bin")}, {},
+        run.stack_started() + "app.bin file can not be read\r\n" + removal, {"app.bin/"});
+
+    // The intermediate: not created, then each step that writes it.
+    add("intermediate_in_missing_directory", in, {in_missing_dir(inter)}, {},
+        run.started() + closing, {inter + "@"});
+    add("intermediate_is_directory", in, {dir(inter)}, {}, run.started() + closing, {inter + "/"});
+    // The removal exit deletes the link, never the device.
+    add("intermediate_full_device", in, {full_device(inter)}, {},
+        run.started() + "write boot unsuccessfully in merge\r\n" + removal, {});
+    const std::string boot_failed = "write boot unsuccessfully in merge\r\n" + removal;
+    const std::string fill_failed = "write oad flie unsuccessfully in oad.\r\n" + removal;
+    const std::string image_failed = "write bin unsuccessfully in oad.\r\n" + removal;
+    const std::string pad_failed = "write merge flie 0xff unsuccessfully.\r\n" + closing;
+    add("boot_copy_write_first_byte", in, {}, cut_at(0), run.started() + boot_failed, {});
+    add("boot_copy_write_middle", in, {}, cut_at(0x20), run.started() + boot_failed, {});
+    add("fill_after_boot_write", in, {}, cut_at(0x40), run.boot_copied() + fill_failed, {});
+    add("stack_copy_write", in, {}, cut_at(0x1100), run.stack_started() + image_failed, {});
+    // 0x1178, the intermediate's middle, lies in this fill.
+    add("fill_after_stack_write", in, {}, cut_at(0x1178), run.stack_started() + fill_failed, {});
+    add("app_copy_write", in, {}, cut_at(0x2200), run.stack_started() + image_failed, {});
+    // The padding is appended to the finished intermediate; the closing exit keeps it.
+    add("padding_write_first_byte", in, {}, cut_at(0x2240), run.stack_started() + pad_failed,
+        {inter});
+    add("padding_write_last_byte", in, {}, cut_at(0x22EF), run.stack_started() + pad_failed,
+        {inter});
+
+    // The three outputs, each after the ones before it were written whole.
+    const struct {
+        const char* name;
+        const char* file;
+        const char* write_failed;
+        std::set<std::string> before;  // outputs already written
+    } outputs[] = {
+        {"merged", "app_merge.bin", "write merge bin err\r\n", {}},
+        {"stack_oad", "app_stack.bin", "write oad bin err\r\n", {"app_merge.bin"}},
+        {"app_oad", "app_app.bin", "write oad bin err\r\n", {"app_merge.bin", "app_stack.bin"}},
+    };
+    for (const auto& o : outputs) {
+        const std::string file = o.file;
+        const auto with = [&](std::set<std::string> names) {
+            names.insert(o.before.begin(), o.before.end());
+            return names;
+        };
+        add(std::string(o.name) + "_in_missing_directory", in, {in_missing_dir(file)}, {},
+            run.headers_filled() + closing, with({inter, file + "@"}));
+        add(std::string(o.name) + "_is_directory", in, {dir(file)}, {},
+            run.headers_filled() + closing, with({inter, file + "/"}));
+        add(std::string(o.name) + "_full_device", in, {full_device(file)}, {},
+            run.headers_filled() + o.write_failed + removal, with({file + "@"}));
+    }
+    // With the stack at 0x10 and no boot image, the merged image begins
+    // with the stack header: the first write that fails is a header's.
+    MergeRun header_first;
+    header_first.layout.M = 0x10;
+    header_first.inputs["boot.bin"] = "";
+    row("merged_header_write_full_device", header_first.inputs, {full_device("app_merge.bin")},
+        {}, header_first.headers_filled() + "write merge msg err\r\n" + removal,
+        {"app_merge.bin@"}, header_first);
+}
+
+// ---- -oad of velk-single: app.bin of 100 bytes ----
+
+// Written in this order: the working copy appbim_crc.bin (100 bytes), the
+// CRC image appbim_crc_crc.bin (136) and its twin appbim_crc.out (544), the
+// image's padding to 256 bytes, and the output app_crc.bin (256). The copy
+// is written first, so a limit reaches the image only past its first 100
+// bytes, and the twin stops any limit below 544 before the padding: with
+// the twin sent to /dev/null (no size limit on a device) the limit reaches
+// the padding. The output is no longer than the padded image before it, so
+// only /dev/full reaches its writes.
+struct SingleRun {
+    Files inputs = {{"app.bin", noise(100, 76)}};
+    std::vector<std::string> args() const { return {"-oad", "app.bin", "-v", "0x102"}; }
+    std::string started() const {
+        return "you do not appoint link addr,default :0x25a80\r\n"
+               "you do not appoint rom version,default :0xffff\r\n"
+               "you do not appoint encrypt:default: \r\n"
+               "b=00A5A5A5,00A5A5A5,00A5A5A5,00A5A5A5\r\n"
+               "binary version hex:0x102; dec:258\r\n"
+               "\r\n"
+               "Arm Image Binary will be converted to OAD format binary file.....\r\n";
+    }
+    std::string copied() const {
+        return started() + "cmd_bin_oad.stack_file_addr=1f00\r\nboot_bin_len=64\r\n";
+    }
+    // The flash CRC writer's own lines for the 136-byte image.
+    std::string converted() const {
+        return copied() + "        Encrypt Seccessfully!\r\n        File Size: 0x0088\r\n\r\n";
+    }
+};
+
+void add_single_cases(std::vector<Case>& cases) {
+    const SingleRun run;
+    const Files& in = run.inputs;
+    const std::string copy = "appbim_crc.bin";
+    const std::string image = "appbim_crc_crc.bin";
+    const std::string twin = "appbim_crc.out";
+    const std::string output = "app_crc.bin";
+    const auto add = [&](std::string name, Files inputs, std::vector<Change> setup,
+                         std::optional<Cut> limit, std::string printed,
+                         std::set<std::string> left) {
+        cases.push_back({"single_" + name, {velk_single}, std::move(inputs), run.args(),
+                         std::move(setup), limit, std::move(printed), std::move(left), banner});
+    };
+
+    add("input_missing", {}, {}, {}, run.started() + closing, {copy});
+    add("input_is_directory", {}, {dir("app.bin")}, {},
+        run.started() + "app.bin file can not be read\r\n" + removal, {"app.bin/"});
+
+    const std::string copy_failed = "write boot unsuccessfully in merge\r\n" + removal;
+    add("working_copy_in_missing_directory", in, {in_missing_dir(copy)}, {},
+        run.started() + closing, {copy + "@"});
+    add("working_copy_is_directory", in, {dir(copy)}, {}, run.started() + closing, {copy + "/"});
+    add("working_copy_full_device", in, {full_device(copy)}, {}, run.started() + copy_failed, {});
+    add("working_copy_write_first_byte", in, {}, cut_at(0), run.started() + copy_failed, {});
+    add("working_copy_write_middle", in, {}, cut_at(50), run.started() + copy_failed, {});
+    add("working_copy_write_last_byte", in, {}, cut_at(99), run.started() + copy_failed, {});
+
+    // The flash CRC writer fails: the flow stops at once, keeping the copy.
+    const std::string image_failed = "Can't write file " + image + ".\n" + closing;
+    add("crc_image_in_missing_directory", in, {in_missing_dir(image)}, {},
+        run.copied() + "Can't open file " + image + ".\n" + closing, {copy, image + "@"});
+    add("crc_image_is_directory", in, {dir(image)}, {},
+        run.copied() + "Can't open file " + image + ".\n" + closing, {copy, image + "/"});
+    add("crc_image_full_device", in, {full_device(image)}, {}, run.copied() + image_failed,
+        {copy, image + "@", twin});
+    add("crc_image_write_past_the_copy_length", in, {}, cut_at(100), run.copied() + image_failed,
+        {copy, image, twin});
+    add("crc_image_write_last_byte", in, {}, cut_at(135), run.copied() + image_failed,
+        {copy, image, twin});
+
+    const std::string twin_failed = "Can't write file " + twin + ".\n" + closing;
+    add("twin_in_missing_directory", in, {in_missing_dir(twin)}, {},
+        run.copied() + "Can't open file " + twin + ".\n" + closing, {copy, image, twin + "@"});
+    add("twin_is_directory", in, {dir(twin)}, {},
+        run.copied() + "Can't open file " + twin + ".\n" + closing, {copy, image, twin + "/"});
+    add("twin_full_device", in, {full_device(twin)}, {}, run.copied() + twin_failed,
+        {copy, image, twin + "@"});
+    add("twin_write_middle", in, {}, cut_at(272), run.copied() + twin_failed, {copy, image, twin});
+    add("twin_write_last_byte", in, {}, cut_at(543), run.copied() + twin_failed,
+        {copy, image, twin});
+
+    const std::string pad_failed = "write merge flie 0xff unsuccessfully.\r\n" + closing;
+    add("padding_write_first_byte", in, {link(twin, "/dev/null")}, cut_at(136),
+        run.converted() + pad_failed, {copy, image, twin + "@"});
+    add("padding_write_last_byte", in, {link(twin, "/dev/null")}, cut_at(255),
+        run.converted() + pad_failed, {copy, image, twin + "@"});
+
+    add("output_in_missing_directory", in, {in_missing_dir(output)}, {},
+        run.converted() + closing, {copy, image, twin, output + "@"});
+    add("output_is_directory", in, {dir(output)}, {}, run.converted() + closing,
+        {copy, image, twin, output + "/"});
+    // The removal exit deletes the working copy only.
+    add("output_full_device", in, {full_device(output)}, {},
+        run.converted() + "write merge bin err\r\n" + removal, {image, twin, output + "@"});
+}
+
+std::vector<Case> all_cases() {
+    std::vector<Case> cases;
+    add_crc_cases(cases);
+    add_export_cases(cases);
+    add_merge_cases(cases);
+    add_single_cases(cases);
+    return cases;
+}
+
+std::uint64_t limit_of(const Cut& cut, const Files& good_run) {
+    if (cut.where == Cut::at) return cut.bytes;
+    const auto found = good_run.find(cut.file);
+    if (found == good_run.end()) ADD_FAILURE() << "a good run writes no " << cut.file;
+    const std::uint64_t size = found != good_run.end() ? found->second.size() : 0;
+    switch (cut.where) {
+        case Cut::first: return 0;
+        case Cut::middle: return size / 2;
+        default: return size - 1;
+    }
+}
+
+class Fault : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Fault, IsReportedAndLosesNoData) {
+    const Case& c = GetParam();
+    for (const std::string& program : c.programs) {
+        SCOPED_TRACE(program);
+        Sandbox box(c.inputs);
+        for (const Change& s : c.setup) {
+            if (s.kind == Change::directory) box.mkdir(s.name);
+            if (s.kind == Change::link) box.symlink(s.target, s.name);
+        }
+        // Under a limit, the same command line run without faults shows
+        // where the limit falls and what the outputs should begin with.
+        std::optional<Outcome> good;
+        Limits limits;
+        if (c.limit) {
+            good = run_velk(program, c.args, c.inputs);
+            limits.file_size = limit_of(*c.limit, good->files);
+        }
+        const Outcome r = box.run(program, c.args, limits);
+
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, c.printed);
+        if (c.success != nullptr) {
+            EXPECT_EQ(r.out.find(c.success), std::string::npos) << r.out;
+        }
+        std::set<std::string> left;
+        for (const auto& [name, contents] : r.files) {
+            if (c.inputs.count(name) == 0) left.insert(name);
+        }
+        EXPECT_EQ(left, c.left);
+        for (const auto& [name, contents] : c.inputs) {
+            const auto now = r.files.find(name);
+            EXPECT_TRUE(now != r.files.end() && now->second == contents) << name << " changed";
+        }
+        if (!good) continue;
+        // A write cut short leaves the start of the right output, no more.
+        for (const auto& [name, contents] : r.files) {
+            const auto right = good->files.find(name);
+            if (c.inputs.count(name) != 0 || right == good->files.end()) continue;
+            EXPECT_LE(contents.size(), *limits.file_size) << name;
+            EXPECT_TRUE(right->second.starts_with(contents)) << name << " is not a prefix";
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Fault, ::testing::ValuesIn(all_cases()),
+                         [](const ::testing::TestParamInfo<Case>& row) { return row.param.name; });
+
+}  // namespace
+}  // namespace velk::test
