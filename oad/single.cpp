@@ -8,16 +8,13 @@
 #include "flashcrc/flash_crc.hpp"
 #include "io/console.hpp"
 #include "io/file.hpp"
+#include "oad/flow.hpp"
 #include "oad/options.hpp"
 
 namespace velk {
 namespace {
 
 using ull = unsigned long long;  // for printf's %llx
-
-// How a failed step ends the command: the removal exit deletes the working
-// copy first, the closing exit keeps every file as it is.
-enum class outcome { done, removal_exit, closing_exit };
 
 class single_flow {
 public:
@@ -28,8 +25,6 @@ private:
     outcome make_working_copy();
     outcome pad_crc_image();
     outcome copy_to_output();
-    int removal_exit();
-    int closing_exit();
 
     const char* input_;
     std::optional<std::string> working_;    // the input's copy, named "<stem>bim_crc.bin"
@@ -104,17 +99,6 @@ outcome single_flow::copy_to_output() {
     return outcome::done;
 }
 
-int single_flow::removal_exit() {
-    say("create_fexit \r\n");
-    if (working_ && remove_file(*working_)) free_file_name(working_);
-    return closing_exit();
-}
-
-int single_flow::closing_exit() {
-    say("open_fexit \r\n");
-    return 1;
-}
-
 int single_flow::run() {
     outcome result = make_working_copy();
     if (result == outcome::done) {
@@ -124,16 +108,13 @@ int single_flow::run() {
     }
     if (result == outcome::done) result = pad_crc_image();
     if (result == outcome::done) result = copy_to_output();
-    if (result == outcome::removal_exit) return removal_exit();
-    if (result == outcome::closing_exit) return closing_exit();
+    if (result != outcome::done) return end_failed_run(result, working_);
 
     // The text twin of the CRC image stays beside the output.
-    if (remove_file(*working_)) free_file_name(working_);
-    if (remove_file(*crc_image_)) free_file_name(crc_image_);
-    say("/**< @CREATE_FILE_SUCCESS */\r\n");
-    say("/**< @Download flash file:%s\r\n", output_->c_str());
-    say("/**< @author the velk developers */\r\n");
-    say("/**< @version v0.3 */\r\n");
+    remove_working_file(working_);
+    remove_working_file(crc_image_);
+    print_banner_head(*output_);
+    print_banner_tail();
     return 0;
 }
 
@@ -141,10 +122,7 @@ int single_flow::run() {
 
 int oad_single(int argc, const char* const* argv) {
     if (parse_oad_options(argc, argv) != 0) return 1;
-    say("binary version hex:0x%x; dec:%d\r\n", cmd_bin_oad.version,
-        static_cast<int>(cmd_bin_oad.version));
-    say("\r\n");
-    say("Arm Image Binary will be converted to OAD format binary file.....\r\n");
+    print_oad_start(cmd_bin_oad.version);
     return single_flow(cmd_bin_oad).run();
 }
 

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -10,15 +9,6 @@
 
 namespace velk::test {
 namespace {
-
-std::string format(const char* f, ...) {
-    char buf[512];
-    va_list args;
-    va_start(args, f);
-    std::vsnprintf(buf, sizeof buf, f, args);
-    va_end(args);
-    return buf;
-}
 
 // A merge run on boot.bin, stack.bin and app.bin with a fixed version, and
 // the console text it prints up to the first step that touches a file.

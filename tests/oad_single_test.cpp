@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -10,15 +9,6 @@
 
 namespace velk::test {
 namespace {
-
-std::string format(const char* f, ...) {
-    char buf[512];
-    va_list args;
-    va_start(args, f);
-    std::vsnprintf(buf, sizeof buf, f, args);
-    va_end(args);
-    return buf;
-}
 
 // ---- A reference of the flash CRC image, written from its definition ----
 
