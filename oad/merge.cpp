@@ -160,8 +160,10 @@ bool merge_flow::refuse(const image_place& image, const char* what, u64 at) {
 
 outcome merge_flow::copy_image(File& image, const char* name, u64 expected, BlockWriter& out,
                                const char* write_failure) {
+    // One byte more than measured shows a file that grows, or a device that
+    // never ends, without copying it forever.
     const u64 copied =
-        copy_file_data(image, out, UINT64_MAX, [this](auto data) { track(data); });
+        copy_file_data(image, out, expected + 1, [this](auto data) { track(data); });
     if (!out.flush()) {
         say("%s", write_failure);
         return outcome::removal_exit;
@@ -237,6 +239,12 @@ outcome merge_flow::append_padding() {
     if (!out) return outcome::closing_exit;
     const std::optional<u64> length = file_size(out);
     if (!length || !out.seek_end()) return outcome::closing_exit;
+    // Every later length is taken from this one; an intermediate that is not
+    // what was written (a link to a device, say) must stop the run here.
+    if (*length != pos_) {
+        say("%s file can not be read\r\n", intermediate_->c_str());
+        return outcome::removal_exit;
+    }
     merge_bin_len_ = *length;
     // 1 to 256 bytes: the stack-and-app region always ends on a 256-byte
     // boundary with at least one erased byte.
@@ -338,7 +346,7 @@ outcome merge_flow::cut_oad_image(const char* suffix, u64 from,
     if (!out) return outcome::closing_exit;
     BlockWriter writer(out);
     const u64 expected = merge_bin_len_ + pad_len_ - from;
-    const u64 copied = in.seek(from) ? copy_file_data(in, writer) : 0;
+    const u64 copied = in.seek(from) ? copy_file_data(in, writer, expected + 1) : 0;
     if (!writer.flush() || !out.close()) {
         say("write oad bin err\r\n");
         return outcome::removal_exit;

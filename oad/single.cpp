@@ -30,6 +30,7 @@ private:
     std::optional<std::string> working_;    // the input's copy, named "<stem>bim_crc.bin"
     std::optional<std::string> crc_image_;  // its flash CRC image
     std::optional<std::string> output_;     // "<stem>_crc.bin"
+    std::uint64_t padded_len_ = 0;          // the CRC image's length after padding
 };
 
 outcome single_flow::make_working_copy() {
@@ -46,12 +47,14 @@ outcome single_flow::make_working_copy() {
 
     const std::uint64_t input_len = file_size(in).value_or(0);
     BlockWriter writer(copy);
-    copy_file_data(in, writer);
+    // One byte more than measured shows an input that grows, or a device
+    // that never ends, without copying it forever.
+    const std::uint64_t copied = copy_file_data(in, writer, input_len + 1);
     if (!writer.flush() || !copy.close()) {
         say("write boot unsuccessfully in merge\r\n");
         return outcome::removal_exit;
     }
-    if (in.error()) {
+    if (in.error() || copied != input_len) {
         say("%s file can not be read\r\n", input_);
         return outcome::removal_exit;
     }
@@ -69,8 +72,9 @@ outcome single_flow::pad_crc_image() {
     if (!image || !image.seek_end()) return outcome::closing_exit;
     const std::optional<std::uint64_t> n = file_size(image);
     if (!n) return outcome::closing_exit;
+    padded_len_ = *n + 256 - (*n % 256);
     BlockWriter writer(image);
-    writer.fill(0xFF, 256 - (*n % 256));
+    writer.fill(0xFF, padded_len_ - *n);
     if (!writer.flush() || !image.close()) {
         say("write merge flie 0xff unsuccessfully.\r\n");
         return outcome::closing_exit;
@@ -87,12 +91,12 @@ outcome single_flow::copy_to_output() {
     File out = File::open(*output_, File::Mode::create);
     if (!out) return outcome::closing_exit;
     BlockWriter writer(out);
-    copy_file_data(in, writer);
+    const std::uint64_t copied = copy_file_data(in, writer, padded_len_ + 1);
     if (!writer.flush() || !out.close()) {
         say("write merge bin err\r\n");
         return outcome::removal_exit;
     }
-    if (in.error()) {
+    if (in.error() || copied != padded_len_) {
         say("%s file can not be read\r\n", crc_image_->c_str());
         return outcome::removal_exit;
     }

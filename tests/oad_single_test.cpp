@@ -354,3 +354,18 @@ TEST(SingleOad, UpperCaseWordAndTheMergeEditionDiffer) {
 
 }  // namespace
 }  // namespace velk::test
+
+namespace velk::test {
+namespace {
+
+TEST(SingleOad, EndlessInputStopsTheRun) {
+    // The file-size limit only keeps a broken build from filling the disk.
+    Sandbox box;
+    box.symlink("/dev/zero", "app.bin");
+    const Outcome r = box.run(velk_single, single_args(), Limits{.file_size = 1 << 20});
+    EXPECT_TRUE(r.out.ends_with("app.bin file can not be read\r\n" + removal)) << r.out;
+    EXPECT_EQ(r.files, (Files{{"app.bin@", "/dev/zero"}}));
+}
+
+}  // namespace
+}  // namespace velk::test
