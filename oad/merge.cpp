@@ -11,6 +11,7 @@
 #include "io/console.hpp"
 #include "io/file.hpp"
 #include "oad/crc32.hpp"
+#include "oad/flow.hpp"
 #include "oad/header.hpp"
 #include "oad/options.hpp"
 
@@ -19,10 +20,6 @@ namespace {
 
 using u64 = std::uint64_t;
 using ull = unsigned long long;  // for printf's %llx
-
-// How a failed step ends the command: the removal exit deletes the
-// intermediate file first, the closing exit keeps it.
-enum class outcome { done, removal_exit, closing_exit };
 
 constexpr u64 header_size = oad_header_size;
 // Length from which length_words can no longer count the image's words.
@@ -57,8 +54,6 @@ private:
     bool overwrites_an_input(const std::string& name) const;
     void track(std::span<const std::uint8_t> data);
     void put_fill(BlockWriter& out, u64 count);
-    int removal_exit();
-    int closing_exit();
 
     const cmd_bin_oad_t& o_;
     const u64 M_;  // flash offset of the stack image
@@ -165,8 +160,10 @@ bool merge_flow::refuse(const image_place& image, const char* what, u64 at) {
 
 outcome merge_flow::copy_image(File& image, const char* name, u64 expected, BlockWriter& out,
                                const char* write_failure) {
+    // One byte more than measured shows a file that grows, or a device that
+    // never ends, without copying it forever.
     const u64 copied =
-        copy_file_data(image, out, UINT64_MAX, [this](auto data) { track(data); });
+        copy_file_data(image, out, expected + 1, [this](auto data) { track(data); });
     if (!out.flush()) {
         say("%s", write_failure);
         return outcome::removal_exit;
@@ -242,6 +239,12 @@ outcome merge_flow::append_padding() {
     if (!out) return outcome::closing_exit;
     const std::optional<u64> length = file_size(out);
     if (!length || !out.seek_end()) return outcome::closing_exit;
+    // Every later length is taken from this one; an intermediate that is not
+    // what was written (a link to a device, say) must stop the run here.
+    if (*length != pos_) {
+        say("%s file can not be read\r\n", intermediate_->c_str());
+        return outcome::removal_exit;
+    }
     merge_bin_len_ = *length;
     // 1 to 256 bytes: the stack-and-app region always ends on a 256-byte
     // boundary with at least one erased byte.
@@ -343,7 +346,7 @@ outcome merge_flow::cut_oad_image(const char* suffix, u64 from,
     if (!out) return outcome::closing_exit;
     BlockWriter writer(out);
     const u64 expected = merge_bin_len_ + pad_len_ - from;
-    const u64 copied = in.seek(from) ? copy_file_data(in, writer) : 0;
+    const u64 copied = in.seek(from) ? copy_file_data(in, writer, expected + 1) : 0;
     if (!writer.flush() || !out.close()) {
         say("write oad bin err\r\n");
         return outcome::removal_exit;
@@ -355,17 +358,6 @@ outcome merge_flow::cut_oad_image(const char* suffix, u64 from,
     return outcome::done;
 }
 
-int merge_flow::removal_exit() {
-    say("create_fexit \r\n");
-    if (intermediate_ && remove_file(*intermediate_)) free_file_name(intermediate_);
-    return closing_exit();
-}
-
-int merge_flow::closing_exit() {
-    say("open_fexit \r\n");
-    return 1;
-}
-
 int merge_flow::run() {
     outcome result = build_intermediate();
     if (result == outcome::done) result = append_padding();
@@ -375,16 +367,13 @@ int merge_flow::run() {
     }
     if (result == outcome::done) result = cut_oad_image("_stack.bin", M_ - header_size, stack_oad_);
     if (result == outcome::done) result = cut_oad_image("_app.bin", L_ - header_size, app_oad_);
-    if (result == outcome::removal_exit) return removal_exit();
-    if (result == outcome::closing_exit) return closing_exit();
+    if (result != outcome::done) return end_failed_run(result, intermediate_);
 
-    if (remove_file(*intermediate_)) free_file_name(intermediate_);
-    say("/**< @CREATE_FILE_SUCCESS */\r\n");
-    say("/**< @Download flash file:%s\r\n", merged_->c_str());
+    remove_working_file(intermediate_);
+    print_banner_head(*merged_);
     say("/**< @OAD file :%s,CRC = 0x%08x\r\n", stack_oad_->c_str(), stack_header_.crc);
     say("/**< @OAD file :%s,CRC = 0x%08x\r\n", app_oad_->c_str(), app_header_.crc);
-    say("/**< @author the velk developers */\r\n");
-    say("/**< @version v0.3 */\r\n");
+    print_banner_tail();
     return 0;
 }
 
@@ -398,10 +387,7 @@ int oad_merge(int argc, const char* const* argv) {
         say("-oad needs three file names after it: boot, stack and app\r\n");
         return 1;
     }
-    say("binary version hex:0x%x; dec:%d\r\n", cmd_bin_oad.version,
-        static_cast<int>(cmd_bin_oad.version));
-    say("\r\n");
-    say("Arm Image Binary will be converted to OAD format binary file.....\r\n");
+    print_oad_start(cmd_bin_oad.version);
     crc32_init_table();
     return merge_flow(cmd_bin_oad).run();
 }

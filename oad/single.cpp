@@ -8,16 +8,13 @@
 #include "flashcrc/flash_crc.hpp"
 #include "io/console.hpp"
 #include "io/file.hpp"
+#include "oad/flow.hpp"
 #include "oad/options.hpp"
 
 namespace velk {
 namespace {
 
 using ull = unsigned long long;  // for printf's %llx
-
-// How a failed step ends the command: the removal exit deletes the working
-// copy first, the closing exit keeps every file as it is.
-enum class outcome { done, removal_exit, closing_exit };
 
 class single_flow {
 public:
@@ -28,13 +25,12 @@ private:
     outcome make_working_copy();
     outcome pad_crc_image();
     outcome copy_to_output();
-    int removal_exit();
-    int closing_exit();
 
     const char* input_;
     std::optional<std::string> working_;    // the input's copy, named "<stem>bim_crc.bin"
     std::optional<std::string> crc_image_;  // its flash CRC image
     std::optional<std::string> output_;     // "<stem>_crc.bin"
+    std::uint64_t padded_len_ = 0;          // the CRC image's length after padding
 };
 
 outcome single_flow::make_working_copy() {
@@ -51,12 +47,14 @@ outcome single_flow::make_working_copy() {
 
     const std::uint64_t input_len = file_size(in).value_or(0);
     BlockWriter writer(copy);
-    copy_file_data(in, writer);
+    // One byte more than measured shows an input that grows, or a device
+    // that never ends, without copying it forever.
+    const std::uint64_t copied = copy_file_data(in, writer, input_len + 1);
     if (!writer.flush() || !copy.close()) {
         say("write boot unsuccessfully in merge\r\n");
         return outcome::removal_exit;
     }
-    if (in.error()) {
+    if (in.error() || copied != input_len) {
         say("%s file can not be read\r\n", input_);
         return outcome::removal_exit;
     }
@@ -74,8 +72,9 @@ outcome single_flow::pad_crc_image() {
     if (!image || !image.seek_end()) return outcome::closing_exit;
     const std::optional<std::uint64_t> n = file_size(image);
     if (!n) return outcome::closing_exit;
+    padded_len_ = *n + 256 - (*n % 256);
     BlockWriter writer(image);
-    writer.fill(0xFF, 256 - (*n % 256));
+    writer.fill(0xFF, padded_len_ - *n);
     if (!writer.flush() || !image.close()) {
         say("write merge flie 0xff unsuccessfully.\r\n");
         return outcome::closing_exit;
@@ -92,27 +91,16 @@ outcome single_flow::copy_to_output() {
     File out = File::open(*output_, File::Mode::create);
     if (!out) return outcome::closing_exit;
     BlockWriter writer(out);
-    copy_file_data(in, writer);
+    const std::uint64_t copied = copy_file_data(in, writer, padded_len_ + 1);
     if (!writer.flush() || !out.close()) {
         say("write merge bin err\r\n");
         return outcome::removal_exit;
     }
-    if (in.error()) {
+    if (in.error() || copied != padded_len_) {
         say("%s file can not be read\r\n", crc_image_->c_str());
         return outcome::removal_exit;
     }
     return outcome::done;
-}
-
-int single_flow::removal_exit() {
-    say("create_fexit \r\n");
-    if (working_ && remove_file(*working_)) free_file_name(working_);
-    return closing_exit();
-}
-
-int single_flow::closing_exit() {
-    say("open_fexit \r\n");
-    return 1;
 }
 
 int single_flow::run() {
@@ -124,16 +112,13 @@ int single_flow::run() {
     }
     if (result == outcome::done) result = pad_crc_image();
     if (result == outcome::done) result = copy_to_output();
-    if (result == outcome::removal_exit) return removal_exit();
-    if (result == outcome::closing_exit) return closing_exit();
+    if (result != outcome::done) return end_failed_run(result, working_);
 
     // The text twin of the CRC image stays beside the output.
-    if (remove_file(*working_)) free_file_name(working_);
-    if (remove_file(*crc_image_)) free_file_name(crc_image_);
-    say("/**< @CREATE_FILE_SUCCESS */\r\n");
-    say("/**< @Download flash file:%s\r\n", output_->c_str());
-    say("/**< @author the velk developers */\r\n");
-    say("/**< @version v0.3 */\r\n");
+    remove_working_file(working_);
+    remove_working_file(crc_image_);
+    print_banner_head(*output_);
+    print_banner_tail();
     return 0;
 }
 
@@ -141,10 +126,7 @@ int single_flow::run() {
 
 int oad_single(int argc, const char* const* argv) {
     if (parse_oad_options(argc, argv) != 0) return 1;
-    say("binary version hex:0x%x; dec:%d\r\n", cmd_bin_oad.version,
-        static_cast<int>(cmd_bin_oad.version));
-    say("\r\n");
-    say("Arm Image Binary will be converted to OAD format binary file.....\r\n");
+    print_oad_start(cmd_bin_oad.version);
     return single_flow(cmd_bin_oad).run();
 }
 

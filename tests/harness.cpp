@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdarg>
+#include <cstdio>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -141,6 +143,18 @@ Outcome run_velk(const std::string& program, const std::vector<std::string>& arg
              const Files& inputs, const Limits& limits) {
     Sandbox box(inputs);
     return box.run(program, args, limits);
+}
+
+std::string format(const char* f, ...) {
+    va_list args;
+    va_start(args, f);
+    const int n = std::vsnprintf(nullptr, 0, f, args);
+    va_end(args);
+    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    va_start(args, f);
+    std::vsnprintf(out.data(), out.size() + 1, f, args);
+    va_end(args);
+    return out;
 }
 
 Bytes hex(const std::string& text) {

@@ -69,6 +69,9 @@ private:
 Outcome run_velk(const std::string& program, const std::vector<std::string>& args,
              const Files& inputs = {}, const Limits& limits = {});
 
+// printf into a string, for expected console lines.
+std::string format(const char* f, ...) __attribute__((format(printf, 1, 2)));
+
 // Bytes from hexadecimal text such as "61 62 63" (blanks ignored).
 Bytes hex(const std::string& text);
 // n bytes counting up from `first`, wrapping at 256.

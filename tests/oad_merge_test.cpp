@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -10,15 +9,6 @@
 
 namespace velk::test {
 namespace {
-
-std::string format(const char* f, ...) {
-    char buf[512];
-    va_list args;
-    va_start(args, f);
-    std::vsnprintf(buf, sizeof buf, f, args);
-    va_end(args);
-    return buf;
-}
 
 // A merge run on boot.bin, stack.bin and app.bin with a fixed version, and
 // the console text it prints up to the first step that touches a file.
@@ -417,6 +407,40 @@ TEST(MergeOad, UnreadableInputIsReported) {
     EXPECT_TRUE(r.out.ends_with("boot.bin file can not be read\r\ncreate_fexit \r\nopen_fexit \r\n"))
         << r.out;
     EXPECT_EQ(r.files.count("app_merge_boot_stack.bin"), 0u);
+}
+
+}  // namespace
+}  // namespace velk::test
+
+namespace velk::test {
+namespace {
+
+// Devices in place of files have no length and no end. A run must notice,
+// not copy forever; the file-size limit only keeps a broken build from
+// filling the disk.
+TEST(MergeOad, DevicesInPlaceOfFilesStopTheRun) {
+    const Bytes boot = noise(4), stack = noise(4), app = noise(4);
+    const Limits safety{.file_size = 1 << 20};
+    {
+        // Writes to /dev/null succeed, but the intermediate reads back empty.
+        Sandbox box(inputs(boot, stack, app));
+        box.symlink("/dev/null", "app_merge_boot_stack.bin");
+        const Outcome r = box.run(velk_merge, MergeCase{}.args(), safety);
+        EXPECT_TRUE(r.out.ends_with("add stack bin start\r\napp_merge_boot_stack.bin file can not "
+                                    "be read\r\ncreate_fexit \r\nopen_fexit \r\n"))
+            << r.out;
+        EXPECT_EQ(r.files, inputs(boot, stack, app));  // the link is removed with it
+    }
+    {
+        // An endless input.
+        Sandbox box({{"stack.bin", stack}, {"app.bin", app}});
+        box.symlink("/dev/zero", "boot.bin");
+        const Outcome r = box.run(velk_merge, MergeCase{}.args(), safety);
+        EXPECT_TRUE(
+            r.out.ends_with("boot.bin file can not be read\r\ncreate_fexit \r\nopen_fexit \r\n"))
+            << r.out;
+        EXPECT_EQ(r.files.count("app_merge_boot_stack.bin"), 0u);
+    }
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -10,15 +9,6 @@
 
 namespace velk::test {
 namespace {
-
-std::string format(const char* f, ...) {
-    char buf[512];
-    va_list args;
-    va_start(args, f);
-    std::vsnprintf(buf, sizeof buf, f, args);
-    va_end(args);
-    return buf;
-}
 
 // ---- A reference of the flash CRC image, written from its definition ----
 
@@ -360,6 +350,21 @@ TEST(SingleOad, UpperCaseWordAndTheMergeEditionDiffer) {
     // The same command line in velk-merge wants three images.
     const Outcome merge = run_velk(velk_merge, {"-v", "0x102", "-oad", "app.bin"}, {{"app.bin", "abc"}});
     EXPECT_EQ(merge.files, (Files{{"app.bin", "abc"}}));
+}
+
+}  // namespace
+}  // namespace velk::test
+
+namespace velk::test {
+namespace {
+
+TEST(SingleOad, EndlessInputStopsTheRun) {
+    // The file-size limit only keeps a broken build from filling the disk.
+    Sandbox box;
+    box.symlink("/dev/zero", "app.bin");
+    const Outcome r = box.run(velk_single, single_args(), Limits{.file_size = 1 << 20});
+    EXPECT_TRUE(r.out.ends_with("app.bin file can not be read\r\n" + removal)) << r.out;
+    EXPECT_EQ(r.files, (Files{{"app.bin@", "/dev/zero"}}));
 }
 
 }  // namespace
