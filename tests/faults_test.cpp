@@ -20,9 +20,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdarg>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <ostream>
 #include <set>
@@ -35,15 +33,6 @@
 
 namespace velk::test {
 namespace {
-
-std::string format(const char* f, ...) {
-    char buf[512];
-    va_list args;
-    va_start(args, f);
-    std::vsnprintf(buf, sizeof buf, f, args);
-    va_end(args);
-    return buf;
-}
 
 // What is done to the sandbox before the run.
 struct Change {
@@ -257,6 +246,10 @@ void add_merge_cases(std::vector<Case>& cases) {
     add("app_is_directory", without(in, "app.bin"), {dir("app.bin")}, {},
         run.stack_started() + "app.bin file can not be read\r\n" + removal, {"app.bin/"});
 
+    // A device has no length: one that never ends must not be copied forever.
+    add("boot_is_endless_device", without(in, "boot.bin"), {link("boot.bin", "/dev/zero")}, {},
+        run.started() + "boot.bin file can not be read\r\n" + removal, {"boot.bin@"});
+
     // The intermediate: not created, then each step that writes it.
     add("intermediate_in_missing_directory", in, {in_missing_dir(inter)}, {},
         run.started() + closing, {inter + "@"});
@@ -264,6 +257,9 @@ void add_merge_cases(std::vector<Case>& cases) {
     // The removal exit deletes the link, never the device.
     add("intermediate_full_device", in, {full_device(inter)}, {},
         run.started() + "write boot unsuccessfully in merge\r\n" + removal, {});
+    // Writes vanish into /dev/null and the intermediate reads back empty.
+    add("intermediate_null_device", in, {link(inter, "/dev/null")}, {},
+        run.stack_started() + inter + " file can not be read\r\n" + removal, {});
     const std::string boot_failed = "write boot unsuccessfully in merge\r\n" + removal;
     const std::string fill_failed = "write oad flie unsuccessfully in oad.\r\n" + removal;
     const std::string image_failed = "write bin unsuccessfully in oad.\r\n" + removal;
@@ -364,6 +360,9 @@ void add_single_cases(std::vector<Case>& cases) {
     add("input_is_directory", {}, {dir("app.bin")}, {},
         run.started() + "app.bin file can not be read\r\n" + removal, {"app.bin/"});
 
+    add("input_is_endless_device", {}, {link("app.bin", "/dev/zero")}, {},
+        run.started() + "app.bin file can not be read\r\n" + removal, {"app.bin@"});
+
     const std::string copy_failed = "write boot unsuccessfully in merge\r\n" + removal;
     add("working_copy_in_missing_directory", in, {in_missing_dir(copy)}, {},
         run.started() + closing, {copy + "@"});
@@ -385,6 +384,11 @@ void add_single_cases(std::vector<Case>& cases) {
         {copy, image, twin});
     add("crc_image_write_last_byte", in, {}, cut_at(135), run.copied() + image_failed,
         {copy, image, twin});
+
+    // The writer's image vanishes into /dev/null; copying it out finds nothing.
+    add("crc_image_null_device", in, {link(image, "/dev/null")}, {},
+        run.converted() + image + " file can not be read\r\n" + removal,
+        {image + "@", twin, output});
 
     const std::string twin_failed = "Can't write file " + twin + ".\n" + closing;
     add("twin_in_missing_directory", in, {in_missing_dir(twin)}, {},
@@ -433,6 +437,8 @@ std::uint64_t limit_of(const Cut& cut, const Files& good_run) {
     }
 }
 
+constexpr std::uint64_t safety_limit = 1 << 20;
+
 class Fault : public ::testing::TestWithParam<Case> {};
 
 TEST_P(Fault, IsReportedAndLosesNoData) {
@@ -446,10 +452,12 @@ TEST_P(Fault, IsReportedAndLosesNoData) {
         }
         // Under a limit, the same command line run without faults shows
         // where the limit falls and what the outputs should begin with.
+        // Without one, a limit far above every file here keeps a run that
+        // fails to stop from filling the disk.
         std::optional<Outcome> good;
-        Limits limits;
+        Limits limits{.file_size = safety_limit};
         if (c.limit) {
-            good = run_velk(program, c.args, c.inputs);
+            good = run_velk(program, c.args, c.inputs, Limits{.file_size = safety_limit});
             limits.file_size = limit_of(*c.limit, good->files);
         }
         const Outcome r = box.run(program, c.args, limits);
