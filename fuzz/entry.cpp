@@ -1,7 +1,8 @@
 // The whole entry point of one program, with an argument vector built from
 // the fuzz input, run in a scratch directory holding a few small images.
-// It must not crash or hang, must leave the images as they were, and must
-// write nothing outside that directory.
+// It must not crash or hang, must leave the images as they were (unless
+// the command line names one as an output), and must write nothing outside
+// that directory.
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -48,6 +49,19 @@ constexpr std::array<const char*, 40> dictionary = {
     "-rom_v", "-e", "-APP_U", "-STACK_APP_U", "-h", "--help", "boot.bin", "stack.bin", "app.bin",
     "img.bin", "8", "16", "32", "0", "-1", "0x100", "0x200", "0x1F00", "0x25A80", "00A5A5A5",
     "01000000", "out.txt", "out.c", "", ".", "..", "0x7FFFFFFF"};
+
+// True when `name` stands where -txt or -c take an explicit output name:
+// two tokens after the command word, not beginning with "-". Counting
+// every such place, also of a word that does not decide, errs on the side
+// of allowing a write the user asked for.
+bool given_output(const std::vector<std::string>& words, const std::string& name) {
+    for (std::size_t i = 0; i + 2 < words.size(); ++i) {
+        const std::string& w = words[i];
+        const bool export_word = w == "-txt" || w == "-TXT" || w == "-c" || w == "-C";
+        if (export_word && words[i + 2] == name) return true;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -102,7 +116,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fflush(stdout);
 
     for (const Image& img : images) {
-        if (read_all(img.name) != img.bytes) std::abort();  // an input was changed
+        if (read_all(img.name) == img.bytes) continue;
+        // Only a name the command line gives as the output of -txt or -c
+        // may be written over; the image is put back for the next run.
+        if (!given_output(words, img.name)) std::abort();  // an input was changed
+        std::ofstream(img.name, std::ios::binary) << img.bytes;
     }
     for (const auto& entry : fs::directory_iterator(scratch)) {
         if (entry.path().filename() != "work") std::abort();  // wrote outside

@@ -103,7 +103,9 @@ void merge_flow::put_fill(BlockWriter& out, u64 count) {
         a.fill(0xFF);
         return a;
     }();
-    while (count != 0) {
+    // Once a write has failed the fill is lost anyway; going on would spend
+    // the CRC work of up to 4 GiB of fill before the failure is reported.
+    while (count != 0 && out.ok()) {
         const auto n = static_cast<std::size_t>(std::min<u64>(count, erased.size()));
         const std::span<const std::uint8_t> piece(erased.data(), n);
         track(piece);

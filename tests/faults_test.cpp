@@ -301,6 +301,13 @@ void add_merge_cases(std::vector<Case>& cases) {
         add(std::string(o.name) + "_full_device", in, {full_device(file)}, {},
             run.headers_filled() + o.write_failed + removal, with({file + "@"}));
     }
+    // A link address near 4 GiB asks for gigabytes of fill; a failed write
+    // in it ends the run there, not after the whole fill has been counted
+    // into the CRCs (found by fuzzing: minutes of work before the report).
+    MergeRun far;
+    far.layout.L = 0xFFFFFFFF;
+    row("fill_of_4_gib_stops_at_the_failed_write", far.inputs, {}, cut_at(0x2000),
+        far.stack_started() + fill_failed, {}, far);
     // With the stack at 0x10 and no boot image, the merged image begins
     // with the stack header: the first write that fails is a header's.
     MergeRun header_first;
