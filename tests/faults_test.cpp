@@ -2,17 +2,19 @@
 // programs: -crc, -txt, -c, and -oad of velk-merge and of velk-single.
 //
 // One row per fault. A row names the images it starts from, the command
-// line, what it breaks before the run (an image missing or replaced by a
-// directory, a directory or a symbolic link standing where a file will be
-// written) and where a file-size limit makes writing fail. Then it says
+// line, what it breaks before the run (an image missing, or replaced by a
+// directory or a device; a directory or a symbolic link standing where a
+// file will be written) and where a file-size limit makes writing fail. Then it says
 // exactly what the run prints, which entries the directory holds afterwards
 // besides the images, and the images themselves must be byte for byte what
 // they were. No failure may be followed by a success line.
 //
 // Faults come from the system itself, never from file permissions (CI runs
 // as root): a link into a directory that does not exist, a directory where a
-// file is to be created, a link to /dev/full, and RLIMIT_FSIZE, which makes
-// a write past the limit fail with EFBIG (the harness ignores SIGXFSZ).
+// file is to be created, a link to a device (/dev/full fails every write,
+// /dev/null reads back nothing, /dev/zero never ends), and RLIMIT_FSIZE,
+// which makes a write past the limit fail with EFBIG (the harness ignores
+// SIGXFSZ).
 //
 // A limit hits whichever file first grows past it, so a file written after
 // a longer one can only be reached through a link to /dev/full; the rows
