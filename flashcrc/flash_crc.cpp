@@ -148,8 +148,9 @@ std::uint64_t crc_image_size(std::uint64_t input_size) {
 void scramble_blocks(std::span<const std::uint8_t> input, std::span<std::uint8_t> image,
                      std::uint32_t first_address) {
     const std::size_t blocks = input.size() / block_data_bytes;
+    const word_scrambler scrambler;
     // With the master switch off every mask is 0: the data go through as is.
-    const bool copy = scrambling_off();
+    const bool copy = scrambler.off();
     for (std::size_t i = 0; i < blocks; ++i) {
         const std::uint8_t* from = input.data() + i * block_data_bytes;
         std::uint8_t* to = image.data() + i * block_bytes;
@@ -160,7 +161,7 @@ void scramble_blocks(std::span<const std::uint8_t> input, std::span<std::uint8_t
         for (std::size_t j = 0; j < block_data_bytes; j += word_bytes) {
             const auto address =
                 static_cast<std::uint32_t>(first_address + i * block_data_bytes + j);
-            store_le(to + j, scramble_word(address, load_le(from + j)));
+            store_le(to + j, scrambler.scramble(address, load_le(from + j)));
         }
     }
 }
