@@ -158,10 +158,12 @@ void scramble_blocks(std::span<const std::uint8_t> input, std::span<std::uint8_t
             std::copy_n(from, block_data_bytes, to);
             continue;
         }
-        for (std::size_t j = 0; j < block_data_bytes; j += word_bytes) {
-            const auto address =
-                static_cast<std::uint32_t>(first_address + i * block_data_bytes + j);
-            store_le(to + j, scrambler.scramble(address, load_le(from + j)));
+        // The words' addresses are the block's with bits 2-4 set, so each
+        // mask is the block's and what those bits add.
+        const std::uint32_t block_mask =
+            scrambler.mask(static_cast<std::uint32_t>(first_address + i * block_data_bytes));
+        for (std::uint32_t j = 0; j < block_data_bytes; j += word_bytes) {
+            store_le(to + j, load_le(from + j) ^ block_mask ^ scrambler.offset_part(j));
         }
     }
 }

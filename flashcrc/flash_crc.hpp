@@ -33,7 +33,8 @@ std::uint64_t crc_image_size(std::uint64_t input_size);
 // Fills the data part of each block of image (34 bytes per block) from the
 // matching 32 bytes of input, every little-endian word scrambled with its
 // address: first_address plus its offset in input, modulo 2^32. The CRC
-// bytes are left alone. input holds whole blocks; image is sized to match.
+// bytes are left alone. input holds whole blocks; image is sized to match;
+// first_address is a multiple of 32, as every block's address is.
 void scramble_blocks(std::span<const std::uint8_t> input, std::span<std::uint8_t> image,
                      std::uint32_t first_address);
 

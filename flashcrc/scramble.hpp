@@ -49,11 +49,18 @@ public:
     // True when the master switch is off and every word passes unchanged.
     bool off() const { return off_; }
 
-    // The same as scramble_word(address, data) with these keys.
-    std::uint32_t scramble(std::uint32_t address, std::uint32_t data) const {
-        return data ^ mask0_ ^ bytes_[0][address & 0xFFu] ^ bytes_[1][(address >> 8) & 0xFFu] ^
+    // The mask scramble_word(address, data) XORs into data with these keys.
+    std::uint32_t mask(std::uint32_t address) const {
+        return mask0_ ^ bytes_[0][address & 0xFFu] ^ bytes_[1][(address >> 8) & 0xFFu] ^
                bytes_[2][(address >> 16) & 0xFFu] ^ bytes_[3][address >> 24];
     }
+    std::uint32_t scramble(std::uint32_t address, std::uint32_t data) const {
+        return data ^ mask(address);
+    }
+
+    // What the bits of `offset` (below 256) add to a mask:
+    // mask(a | offset) == mask(a) ^ offset_part(offset) whenever a & offset == 0.
+    std::uint32_t offset_part(std::uint32_t offset) const { return bytes_[0][offset]; }
 
 private:
     bool off_;
