@@ -49,11 +49,14 @@ void write_cells(BlockReader& in, BlockWriter& out, const cmd_bin_txt_t& o) {
     std::uint32_t cells_on_line = 0;
     for_each_block<Size>(in, out, cell_text::max_length + 2, [&](std::span<const std::uint8_t> block,
                                                                  std::uint8_t* at) {
+        // A copy of its own, which the stores into the buffer cannot touch,
+        // stays in registers.
+        const cell_text text = cell;
         const std::uint8_t* p = block.data();
         for (std::size_t cells = block.size() / Size; cells != 0;) {
             const std::size_t run = std::min<std::size_t>(cells, line_count - cells_on_line);
             for (const std::uint8_t* const end = p + run * Size; p != end; p += Size) {
-                at = cell.write<Size>(load_cell<Size>(p), at);
+                at = text.write<Size>(load_cell<Size>(p), at);
             }
             cells -= run;
             cells_on_line += static_cast<std::uint32_t>(run);
@@ -64,7 +67,7 @@ void write_cells(BlockReader& in, BlockWriter& out, const cmd_bin_txt_t& o) {
         }
         byte_cursor partial(std::span(p, block.data() + block.size()));
         std::uint32_t value = 0;
-        if (read_cell(partial, Size, value) > 0) at = cell.write<Size>(value, at);
+        if (read_cell(partial, Size, value) > 0) at = text.write<Size>(value, at);
         return at;
     });
 }
