@@ -119,11 +119,14 @@ std::size_t BlockReader::read(std::span<std::uint8_t> out) {
     return got;
 }
 
-BlockWriter::BlockWriter(File& file, std::size_t capacity) : file_(file), buf_(capacity) {}
+BlockWriter::BlockWriter(File& file, std::size_t capacity)
+    : file_(file),
+      storage_(std::make_unique_for_overwrite<std::uint8_t[]>(capacity)),
+      buf_(storage_.get(), capacity) {}
 
 bool BlockWriter::flush() {
     if (len_ != 0) {
-        if (ok_ && !file_.write(std::span(buf_.data(), len_))) ok_ = false;
+        if (ok_ && !file_.write(buf_.first(len_))) ok_ = false;
         len_ = 0;
     }
     return ok_;

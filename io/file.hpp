@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -128,7 +129,7 @@ public:
     // buffer is written first. Fill a prefix of it and commit() that.
     std::span<std::uint8_t> room() {
         if (len_ == buf_.size()) flush();
-        return std::span(buf_).subspan(len_);
+        return buf_.subspan(len_);
     }
 
     // Writes what is collected; false once any write has failed.
@@ -137,7 +138,10 @@ public:
 
 private:
     File& file_;
-    std::vector<std::uint8_t> buf_;
+    // Left uninitialised: every byte is written before it is sent, and a
+    // block of a megabyte need not be cleared first.
+    std::unique_ptr<std::uint8_t[]> storage_;
+    std::span<std::uint8_t> buf_;
     std::size_t len_ = 0;
     bool ok_ = true;
 };
