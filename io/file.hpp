@@ -102,8 +102,8 @@ private:
 
 // Collects output and writes it in large blocks. After the first failed
 // write every later call does nothing and ok() stays false. The default
-// block of 1 MiB: each write call costs about as much as copying tens of
-// kilobytes, so smaller blocks cost measurably more system time.
+// block is 1 MiB: a write call costs about as much as writing 16 KiB of
+// data, a quarter extra on 64 KiB blocks and next to nothing on 1 MiB ones.
 class BlockWriter {
 public:
     explicit BlockWriter(File& file, std::size_t capacity = std::size_t{1} << 20);
