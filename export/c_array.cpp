@@ -66,8 +66,9 @@ void write_elements(BlockReader& in, BlockWriter& out, std::uint32_t line_count,
     const cell_text last_element(true, "");
     std::uint64_t bytes_done = 0;
     std::uint32_t cells_on_line = 0;
-    for_each_block<Size>(in, out, cell_text::max_length + 6, [&](byte_cursor cells,
+    for_each_block<Size>(in, out, cell_text::max_length + 6, [&](std::span<const std::uint8_t> block,
                                                                  std::uint8_t* at) {
+        byte_cursor cells(block);
         std::uint32_t value = 0;
         for (;;) {
             const int n = read_cell(cells, Size, value);

@@ -80,42 +80,43 @@ public:
     // registers in the loops that use it.
     constexpr cell_text(bool prefix, std::string_view separator)
         : prefix_length_(prefix ? 2 : 0),
-          separator_length_(separator.size() < 2 ? separator.size() : 2) {
-        for (std::size_t i = 0; i < separator_length_; ++i) separator_[i] = separator[i];
+          affix_length_(prefix_length_ + (separator.size() < 2 ? separator.size() : 2)) {
+        for (std::size_t i = 0; i < affix_length_ - prefix_length_; ++i) separator_[i] = separator[i];
     }
 
     // Writes the text of a `Size`-byte cell holding `value` at `out`, which
     // has room for max_length bytes, and returns the end of the text.
     // Copies of fixed size, with the lengths added afterwards, keep this
-    // free of branches and calls.
+    // free of branches and calls; every copy is placed from `out` and `out`
+    // moves once, so consecutive cells depend on each other only through
+    // that one addition.
     template <int Size>
     std::uint8_t* write(std::uint32_t value, std::uint8_t* out) const {
         std::memcpy(out, "0x", 2);
-        out += prefix_length_;
-        for (int k = Size - 1; k >= 0; --k) {
-            std::memcpy(out, hex_digit_pairs[(value >> (8 * k)) & 0xFFu].data(), 2);
-            out += 2;
+        std::uint8_t* const digits = out + prefix_length_;
+        for (int k = 0; k < Size; ++k) {
+            const std::uint32_t byte = (value >> (8 * (Size - 1 - k))) & 0xFFu;
+            std::memcpy(digits + 2 * k, hex_digit_pairs[byte].data(), 2);
         }
-        std::memcpy(out, separator_.data(), 2);
-        return out + separator_length_;
+        std::memcpy(digits + 2 * Size, separator_.data(), 2);
+        return out + (2 * Size + affix_length_);
     }
 
 private:
     std::size_t prefix_length_;
     std::array<char, 2> separator_{};
-    std::size_t separator_length_;
+    std::size_t affix_length_;  // prefix and separator together
 };
 
 // Cells taken from the input per block.
 inline constexpr std::size_t block_cells = 1024;
 
-// Runs `body(cells, out_at)` on the input one block at a time until the
-// input ends or a write has failed. `cells` is a byte_cursor over the
-// block, which holds whole `Size`-byte cells except that the last block
-// may end in a partial one. `out_at` points at room for block_cells times
-// `room_per_cell` bytes of output (which the writer's capacity must hold),
-// and `body` returns the end of what it wrote there. A read error ends the
-// input as end of file does (in.error() tells).
+// Runs `body(block, out_at)` on the input one block at a time until the
+// input ends or a write has failed. `block` holds whole `Size`-byte cells
+// except that the last block may end in a partial one. `out_at` points at
+// room for block_cells times `room_per_cell` bytes of output (which the
+// writer's capacity must hold), and `body` returns the end of what it wrote
+// there. A read error ends the input as end of file does (in.error() tells).
 template <int Size, class Body>
 void for_each_block(BlockReader& in, BlockWriter& out, std::size_t room_per_cell, Body body) {
     std::array<std::uint8_t, block_cells * Size> block;
@@ -123,9 +124,18 @@ void for_each_block(BlockReader& in, BlockWriter& out, std::size_t room_per_cell
     do {
         got = in.read(block);
         std::uint8_t* const start = out.reserve(block_cells * room_per_cell);
-        std::uint8_t* const end = body(byte_cursor(std::span(block.data(), got)), start);
+        std::uint8_t* const end = body(std::span<const std::uint8_t>(block.data(), got), start);
         out.commit(static_cast<std::size_t>(end - start));
     } while (got == block.size() && out.ok());
+}
+
+// The value of the whole `Size`-byte cell at `at`, the first byte least
+// significant.
+template <int Size>
+std::uint32_t load_cell(const std::uint8_t* at) {
+    std::uint32_t value = 0;
+    for (int k = 0; k < Size; ++k) value |= static_cast<std::uint32_t>(at[k]) << (8 * k);
+    return value;
 }
 
 }  // namespace velk

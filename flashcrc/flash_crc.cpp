@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cinttypes>
+#include <cstring>
 #include <vector>
 
 #include "flashcrc/crc16.hpp"
@@ -25,7 +26,11 @@ std::uint32_t load_le(const std::uint8_t* p) {
 }
 
 void store_le(std::uint8_t* p, std::uint32_t v) {
-    for (std::size_t k = 0; k < word_bytes; ++k) p[k] = static_cast<std::uint8_t>(v >> (8 * k));
+    // Built whole and copied in one piece, which compilers turn into one store.
+    const std::array<std::uint8_t, word_bytes> bytes = {
+        static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+        static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+    std::memcpy(p, bytes.data(), bytes.size());
 }
 
 // The twin's four bytes for every byte value: two lower-case digits, CR, LF.
@@ -73,11 +78,11 @@ enum class fault { none, read, image, twin };
 // buffer, and spells them from there into the twin writer's buffer. The
 // scrambler takes 32-bit addresses, so past 4 GiB they wrap.
 fault write_pass(std::span<const std::uint8_t> input, std::uint64_t offset,
-                 BlockWriter& image_out, BlockWriter& twin_out) {
+                 const word_scrambler& scrambler, BlockWriter& image_out, BlockWriter& twin_out) {
     const std::size_t image_len = input.size() / block_data_bytes * block_bytes;
     const std::span<std::uint8_t> blocks(image_out.reserve(image_len), image_len);
     if (!image_out.ok()) return fault::image;
-    scramble_blocks(input, blocks, static_cast<std::uint32_t>(offset));
+    scramble_blocks(input, blocks, static_cast<std::uint32_t>(offset), scrambler);
     crc16_blocks(blocks);
 
     const std::size_t text_len = image_len * twin_line_bytes;
@@ -91,6 +96,7 @@ fault write_pass(std::span<const std::uint8_t> input, std::uint64_t offset,
 // Converts the first `size` bytes of input pass by pass, then closes the
 // image and the twin, in that order. Stops at the first failure.
 fault convert(File& input, std::uint64_t size, File& image, File& twin) {
+    const word_scrambler scrambler;
     std::vector<std::uint8_t> in(chunk_blocks * block_data_bytes);
     BlockWriter image_out(image, chunk_blocks * block_bytes);
     BlockWriter twin_out(twin, chunk_blocks * block_bytes * twin_line_bytes);
@@ -101,7 +107,8 @@ fault convert(File& input, std::uint64_t size, File& image, File& twin) {
         const auto padded = static_cast<std::size_t>(padded_size(want));
         std::fill(in.begin() + static_cast<std::ptrdiff_t>(want),
                   in.begin() + static_cast<std::ptrdiff_t>(padded), std::uint8_t{0xFF});
-        const fault f = write_pass(std::span(in.data(), padded), done, image_out, twin_out);
+        const fault f =
+            write_pass(std::span(in.data(), padded), done, scrambler, image_out, twin_out);
         if (f != fault::none) return f;
         done += want;
     }
@@ -146,21 +153,23 @@ std::uint64_t crc_image_size(std::uint64_t input_size) {
 }
 
 void scramble_blocks(std::span<const std::uint8_t> input, std::span<std::uint8_t> image,
-                     std::uint32_t first_address) {
+                     std::uint32_t first_address, const word_scrambler& scrambler) {
     const std::size_t blocks = input.size() / block_data_bytes;
     // With the master switch off every mask is 0: the data go through as is.
-    const bool copy = scrambling_off();
+    const bool copy = scrambler.off();
     for (std::size_t i = 0; i < blocks; ++i) {
         const std::uint8_t* from = input.data() + i * block_data_bytes;
         std::uint8_t* to = image.data() + i * block_bytes;
         if (copy) {
-            std::copy_n(from, block_data_bytes, to);
+            std::memcpy(to, from, block_data_bytes);
             continue;
         }
-        for (std::size_t j = 0; j < block_data_bytes; j += word_bytes) {
-            const auto address =
-                static_cast<std::uint32_t>(first_address + i * block_data_bytes + j);
-            store_le(to + j, scramble_word(address, load_le(from + j)));
+        // The words' addresses are the block's with bits 2-4 set, so each
+        // mask is the block's and what those bits add.
+        const std::uint32_t block_mask =
+            scrambler.mask(static_cast<std::uint32_t>(first_address + i * block_data_bytes));
+        for (std::uint32_t j = 0; j < block_data_bytes; j += word_bytes) {
+            store_le(to + j, load_le(from + j) ^ block_mask ^ scrambler.offset_part(j));
         }
     }
 }

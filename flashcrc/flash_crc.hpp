@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "flashcrc/scramble.hpp"
+
 namespace velk {
 
 inline constexpr std::size_t block_data_bytes = 32;  // input bytes per block
@@ -33,9 +35,12 @@ std::uint64_t crc_image_size(std::uint64_t input_size);
 // Fills the data part of each block of image (34 bytes per block) from the
 // matching 32 bytes of input, every little-endian word scrambled with its
 // address: first_address plus its offset in input, modulo 2^32. The CRC
-// bytes are left alone. input holds whole blocks; image is sized to match.
+// bytes are left alone. input holds whole blocks; image is sized to match;
+// first_address is a multiple of 32, as every block's address is. The
+// scrambler holds the keys (by default the current key words).
 void scramble_blocks(std::span<const std::uint8_t> input, std::span<std::uint8_t> image,
-                     std::uint32_t first_address);
+                     std::uint32_t first_address,
+                     const word_scrambler& scrambler = word_scrambler());
 
 // Stores in bytes 32-33 of each 34-byte block the CRC-16/CMS of its bytes
 // 0-31, high byte first; every block starts afresh.

@@ -82,7 +82,10 @@ bool scrambling_off() {
     return master == 0x00 || master == 0xFF;
 }
 
-std::uint32_t scramble_word(std::uint32_t address, std::uint32_t data) {
+namespace {
+
+// The mask that scrambles the word at `address` under the current key words.
+std::uint32_t mask_of(std::uint32_t address) {
     const std::uint32_t k2 = scramble_key2;
     const std::uint32_t k4 = scramble_control;
     const bool master_off = scrambling_off();
@@ -102,8 +105,21 @@ std::uint32_t scramble_word(std::uint32_t address, std::uint32_t data) {
     const std::uint32_t m1 = mix16(x1, off1);
     const std::uint32_t m2 = mix17(x2, off2) & 0xFFFFu;
     const std::uint32_t m3 = mix32(x3, off3);
-    const std::uint32_t mask = m3 ^ (m1 << 16 | m2) ^ (off_k3 ? 0u : scramble_key3);
-    return data ^ mask;
+    return m3 ^ (m1 << 16 | m2) ^ (off_k3 ? 0u : scramble_key3);
+}
+
+}  // namespace
+
+std::uint32_t scramble_word(std::uint32_t address, std::uint32_t data) {
+    return data ^ mask_of(address);
+}
+
+word_scrambler::word_scrambler() : off_(scrambling_off()), mask0_(mask_of(0)), bytes_{} {
+    for (std::size_t k = 0; k < bytes_.size(); ++k) {
+        for (std::uint32_t b = 0; b < 256; ++b) {
+            bytes_[k][b] = mask_of(b << (8 * k)) ^ mask0_;
+        }
+    }
 }
 
 }  // namespace velk

@@ -1,7 +1,6 @@
 #include "io/file.hpp"
 
 #include <algorithm>
-#include <array>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -120,11 +119,14 @@ std::size_t BlockReader::read(std::span<std::uint8_t> out) {
     return got;
 }
 
-BlockWriter::BlockWriter(File& file, std::size_t capacity) : file_(file), buf_(capacity) {}
+BlockWriter::BlockWriter(File& file, std::size_t capacity)
+    : file_(file),
+      storage_(std::make_unique_for_overwrite<std::uint8_t[]>(capacity)),
+      buf_(storage_.get(), capacity) {}
 
 bool BlockWriter::flush() {
     if (len_ != 0) {
-        if (ok_ && !file_.write(std::span(buf_.data(), len_))) ok_ = false;
+        if (ok_ && !file_.write(buf_.first(len_))) ok_ = false;
         len_ = 0;
     }
     return ok_;
@@ -157,15 +159,14 @@ void BlockWriter::fill(std::uint8_t byte, std::uint64_t count) {
 
 std::uint64_t copy_file_data(File& from, BlockWriter& to, std::uint64_t limit,
                              const std::function<void(std::span<const std::uint8_t>)>& observe) {
-    std::array<std::uint8_t, std::size_t{1} << 16> chunk;
     std::uint64_t copied = 0;
     while (copied < limit) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), limit - copied));
-        const std::size_t got = from.read(std::span(chunk.data(), want));
+        const std::span<std::uint8_t> room = to.room();
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(room.size(), limit - copied));
+        const std::size_t got = from.read(room.first(want));
         if (got == 0) break;
-        const std::span<const std::uint8_t> data(chunk.data(), got);
-        if (observe) observe(data);
-        to.put(data);
+        if (observe) observe(room.first(got));
+        to.commit(got);
         copied += got;
         if (got < want) break;
     }

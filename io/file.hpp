@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -100,10 +101,12 @@ private:
 };
 
 // Collects output and writes it in large blocks. After the first failed
-// write every later call does nothing and ok() stays false.
+// write every later call does nothing and ok() stays false. The default
+// block is 1 MiB: a write call costs about as much as writing 16 KiB of
+// data, a quarter extra on 64 KiB blocks and next to nothing on 1 MiB ones.
 class BlockWriter {
 public:
-    explicit BlockWriter(File& file, std::size_t capacity = std::size_t{1} << 16);
+    explicit BlockWriter(File& file, std::size_t capacity = std::size_t{1} << 20);
     BlockWriter(const BlockWriter&) = delete;
     BlockWriter& operator=(const BlockWriter&) = delete;
 
@@ -122,6 +125,12 @@ public:
         return buf_.data() + len_;
     }
     void commit(std::size_t n) { len_ += n; }
+    // All the free room at the end of the buffer, never empty: a full
+    // buffer is written first. Fill a prefix of it and commit() that.
+    std::span<std::uint8_t> room() {
+        if (len_ == buf_.size()) flush();
+        return buf_.subspan(len_);
+    }
 
     // Writes what is collected; false once any write has failed.
     bool flush();
@@ -129,13 +138,17 @@ public:
 
 private:
     File& file_;
-    std::vector<std::uint8_t> buf_;
+    // Left uninitialised: every byte is written before it is sent, and a
+    // block of a megabyte need not be cleared first.
+    std::unique_ptr<std::uint8_t[]> storage_;
+    std::span<std::uint8_t> buf_;
     std::size_t len_ = 0;
     bool ok_ = true;
 };
 
 // Copies up to `limit` bytes from the current position of `from` into `to`
 // and returns how many were copied; `observe` sees each piece on its way.
+// The data are read straight into the writer's buffer.
 // A short count means end of file or a read error (from.error()); write
 // errors show in to.ok().
 std::uint64_t copy_file_data(
