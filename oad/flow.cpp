@@ -19,6 +19,27 @@ void remove_working_file(std::optional<std::string>& name) {
     if (name && remove_file(*name)) free_file_name(name);
 }
 
+outcome copy_part(const std::string& from, std::uint64_t offset, std::uint64_t length,
+                  const std::string& to, const char* write_failure) {
+    File in = File::open(from, File::Mode::read);
+    if (!in) return outcome::closing_exit;
+    File out = File::open(to, File::Mode::create);
+    if (!out) return outcome::closing_exit;
+    BlockWriter writer(out);
+    // One byte more than expected shows a file that is longer than it
+    // should be, or a device that never ends, without copying it forever.
+    const std::uint64_t copied = in.seek(offset) ? copy_file_data(in, writer, length + 1) : 0;
+    if (!writer.flush() || !out.close()) {
+        say("%s", write_failure);
+        return outcome::removal_exit;
+    }
+    if (in.error() || copied != length) {
+        say("%s file can not be read\r\n", from.c_str());
+        return outcome::removal_exit;
+    }
+    return outcome::done;
+}
+
 void print_oad_start(std::uint32_t version) {
     say("binary version hex:0x%x; dec:%d\r\n", version, static_cast<int>(version));
     say("\r\n");

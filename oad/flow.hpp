@@ -24,6 +24,14 @@ int end_failed_run(outcome how, std::optional<std::string>& working_file);
 // so a file that could not be deleted keeps its name for the record.
 void remove_working_file(std::optional<std::string>& name);
 
+// Copies the `length` bytes of file `from` that start at `offset` into a
+// new file `to`. Either file failing to open gives the closing exit; a
+// failed write or close prints write_failure, and `from` not holding
+// exactly those bytes prints "<from> file can not be read\r\n"; both then
+// give the removal exit.
+outcome copy_part(const std::string& from, std::uint64_t offset, std::uint64_t length,
+                  const std::string& to, const char* write_failure);
+
 // "binary version hex:..." and the announcement that the conversion starts.
 void print_oad_start(std::uint32_t version);
 

@@ -342,22 +342,8 @@ outcome merge_flow::cut_oad_image(const char* suffix, u64 from,
     name = derive_file_name(o_.app_file, suffix);
     if (!name) return outcome::closing_exit;
     if (overwrites_an_input(*name)) return outcome::removal_exit;
-    File in = File::open(*merged_, File::Mode::read);
-    if (!in) return outcome::closing_exit;
-    File out = File::open(*name, File::Mode::create);
-    if (!out) return outcome::closing_exit;
-    BlockWriter writer(out);
-    const u64 expected = merge_bin_len_ + pad_len_ - from;
-    const u64 copied = in.seek(from) ? copy_file_data(in, writer, expected + 1) : 0;
-    if (!writer.flush() || !out.close()) {
-        say("write oad bin err\r\n");
-        return outcome::removal_exit;
-    }
-    if (in.error() || copied != expected) {
-        say("%s file can not be read\r\n", merged_->c_str());
-        return outcome::removal_exit;
-    }
-    return outcome::done;
+    return copy_part(*merged_, from, merge_bin_len_ + pad_len_ - from, *name,
+                     "write oad bin err\r\n");
 }
 
 int merge_flow::run() {

@@ -86,21 +86,7 @@ outcome single_flow::copy_to_output() {
     output_ = derive_file_name(input_, "_crc.bin");
     if (!output_) return outcome::closing_exit;
     if (overwrites_input(*output_, {input_})) return outcome::removal_exit;
-    File in = File::open(*crc_image_, File::Mode::read);
-    if (!in) return outcome::closing_exit;
-    File out = File::open(*output_, File::Mode::create);
-    if (!out) return outcome::closing_exit;
-    BlockWriter writer(out);
-    const std::uint64_t copied = copy_file_data(in, writer, padded_len_ + 1);
-    if (!writer.flush() || !out.close()) {
-        say("write merge bin err\r\n");
-        return outcome::removal_exit;
-    }
-    if (in.error() || copied != padded_len_) {
-        say("%s file can not be read\r\n", crc_image_->c_str());
-        return outcome::removal_exit;
-    }
-    return outcome::done;
+    return copy_part(*crc_image_, 0, padded_len_, *output_, "write merge bin err\r\n");
 }
 
 int single_flow::run() {
