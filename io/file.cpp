@@ -5,7 +5,6 @@
 #include <system_error>
 #include <utility>
 
-#include "io/console.hpp"
 #include "io/platform.hpp"
 
 namespace velk {
@@ -84,17 +83,6 @@ bool same_file(const std::string& a, const std::string& b) {
     if (a == b) return true;
     std::error_code ec;
     return std::filesystem::equivalent(a, b, ec) && !ec;
-}
-
-bool overwrites_input(const std::string& output, std::initializer_list<const char*> inputs) {
-    for (const char* input : inputs) {
-        if (input != nullptr && same_file(output, input)) {
-            say("%s is the input %s; it would be overwritten, so it is not written\r\n",
-                output.c_str(), input);
-            return true;
-        }
-    }
-    return false;
 }
 
 bool remove_file(const std::string& name) { return std::remove(name.c_str()) == 0; }

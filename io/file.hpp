@@ -71,10 +71,6 @@ std::optional<std::uint64_t> file_size(File& file);
 // file on disk (device and inode, through links too).
 bool same_file(const std::string& a, const std::string& b);
 
-// True, after one line saying so, when output would land on one of the
-// inputs: writing it would destroy that input before it is read.
-bool overwrites_input(const std::string& output, std::initializer_list<const char*> inputs);
-
 // Deletes a file by name; true when it is gone.
 bool remove_file(const std::string& name);
 

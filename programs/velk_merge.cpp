@@ -1,7 +1,7 @@
 // velk-merge: the edition whose -oad merges boot, stack and app images.
-#include "cli/entry.hpp"
-#include "io/console.hpp"
-#include "oad/merge.hpp"
+#include "compat/entry.hpp"
+#include "compat/console.hpp"
+#include "compat/oad_merge.hpp"
 
 int main(int argc, char** argv) {
     velk::console_init();

@@ -1,7 +1,7 @@
 // velk-single: the edition whose -oad makes one padded flash CRC image.
-#include "cli/entry.hpp"
-#include "io/console.hpp"
-#include "oad/single.hpp"
+#include "compat/entry.hpp"
+#include "compat/console.hpp"
+#include "compat/oad_single.hpp"
 
 int main(int argc, char** argv) {
     velk::console_init();

@@ -1,0 +1,103 @@
+// The C source file that defines one array of the image's cells.
+
+#include <string>
+
+#include "formats/cell.hpp"
+#include "formats/export.hpp"
+
+namespace velk {
+namespace {
+
+std::string_view element_type(const export_settings& settings) {
+    if (settings.fixed_width_types) {
+        return settings.cell_bits == 8 ? "uint8_t" : settings.cell_bits == 16 ? "uint16_t" : "uint32_t";
+    }
+    return settings.cell_bits == 8 ? "unsigned char"
+           : settings.cell_bits == 16 ? "unsigned short"
+                                      : "unsigned int";
+}
+
+// The elements, each but the last followed by ", ", and a new indented
+// line after every line_count elements unless the last one was just
+// written. The last element is the one that reaches the measured size; a
+// read that ends early leaves the separator on the element before.
+template <int Size>
+void write_elements(BlockReader& in, BlockWriter& out, std::uint32_t line_count,
+                    std::uint64_t input_size) {
+    const cell_text element(true, ", ");
+    const cell_text last_element(true, "");
+    std::uint64_t bytes_done = 0;
+    std::uint32_t cells_on_line = 0;
+    for_each_block<Size>(in, out, cell_text::max_length + 6, [&](std::span<const std::uint8_t> block,
+                                                                 std::uint8_t* at) {
+        byte_cursor cells(block);
+        std::uint32_t value = 0;
+        for (;;) {
+            const int n = read_cell(cells, Size, value);
+            if (n > 0) {
+                bytes_done += static_cast<unsigned>(n);
+                const cell_text& text = bytes_done == input_size ? last_element : element;
+                at = text.write<Size>(value, at);
+            }
+            if (n < Size) break;
+            if (++cells_on_line >= line_count) {
+                if (bytes_done != input_size) at = put_text(at, "\r\n    ");
+                cells_on_line = 0;
+            }
+        }
+        return at;
+    });
+}
+
+class c_array final : public export_format {
+public:
+    std::string_view name_suffix() const override { return "_qz.c"; }
+    int default_cell_bits() const override { return 32; }
+    bool needs_input_size() const override { return true; }
+
+    // Everything before the first element: the name line, the declaration
+    // with the element count (and, for 16- and 32-bit elements, the input
+    // size), the opening brace and the indent of the first body line.
+    void head(BlockWriter& out, const export_settings& settings,
+              const export_context& context) const override {
+        const std::uint64_t input_size = context.input_size.value_or(0);
+        const auto size = static_cast<std::uint64_t>(settings.cell_bits / 8);
+        const std::uint64_t count = (input_size + size - 1) / size;
+        out.put("\r\n//");
+        out.put(context.output_name);
+        out.put(", the following array is genearted by the tool: velkmill.exe\r\n\r\n\r\n");
+        if (settings.fixed_width_types) out.put("#include <stdint.h>\r\n\r\n");
+        if (settings.constant) out.put("const ");
+        out.put(element_type(settings));
+        out.put(" " + settings.array_name + "[" + std::to_string(count) + "] =");
+        if (settings.cell_bits == 8) {
+            out.put(" \r\n");
+        } else {
+            out.put("     //binary file size:" + std::to_string(input_size) + " Bytes\r\n");
+        }
+        out.put("{\r\n    ");
+    }
+
+    void cells(BlockReader& in, BlockWriter& out, const export_settings& settings,
+               const export_context& context) const override {
+        const std::uint64_t size = context.input_size.value_or(0);
+        switch (settings.cell_bits) {
+            case 8: return write_elements<1>(in, out, settings.per_line, size);
+            case 16: return write_elements<2>(in, out, settings.per_line, size);
+            default: return write_elements<4>(in, out, settings.per_line, size);
+        }
+    }
+
+    void tail(BlockWriter& out, const export_settings&, const export_context&) const override {
+        out.put("\r\n};\r\n\r\n//eof\r\n\r\n");
+    }
+};
+
+}  // namespace
+
+const export_format& c_array_format() {
+    static const c_array format;
+    return format;
+}
+
+}  // namespace velk

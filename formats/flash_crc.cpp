@@ -1,0 +1,152 @@
+#include "formats/flash_crc.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cinttypes>
+#include <cstring>
+#include <vector>
+
+#include "formats/crc.hpp"
+
+namespace velk {
+namespace {
+
+// Blocks converted per pass: 256 KiB of input, 272 KiB of image and
+// 1088 KiB of twin, so memory stays the same whatever the input's size.
+constexpr std::size_t chunk_blocks = 8192;
+constexpr std::size_t word_bytes = 4;
+
+std::uint32_t load_le(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+void store_le(std::uint8_t* p, std::uint32_t v) {
+    // Built whole and copied in one piece, which compilers turn into one store.
+    const std::array<std::uint8_t, word_bytes> bytes = {
+        static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+        static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+    std::memcpy(p, bytes.data(), bytes.size());
+}
+
+// The twin's four bytes for every byte value: two lower-case digits, CR, LF.
+constexpr std::array<std::uint8_t, 256 * twin_line_bytes> make_twin_lines() {
+    constexpr char digits[] = "0123456789abcdef";
+    std::array<std::uint8_t, 256 * twin_line_bytes> lines{};
+    for (std::size_t b = 0; b < 256; ++b) {
+        lines[twin_line_bytes * b + 0] = static_cast<std::uint8_t>(digits[b >> 4]);
+        lines[twin_line_bytes * b + 1] = static_cast<std::uint8_t>(digits[b & 0xF]);
+        lines[twin_line_bytes * b + 2] = '\r';
+        lines[twin_line_bytes * b + 3] = '\n';
+    }
+    return lines;
+}
+constexpr auto twin_lines = make_twin_lines();
+
+std::uint64_t padded_size(std::uint64_t size) {
+    return (size + block_data_bytes - 1) / block_data_bytes * block_data_bytes;
+}
+
+using fault = flash_crc_fault;
+
+// Builds the blocks of one pass, whole blocks of padded input starting at
+// byte `offset` of the image's input, straight into the image writer's
+// buffer, and spells them from there into the twin writer's buffer. The
+// scrambler takes 32-bit addresses, so past 4 GiB they wrap.
+fault write_pass(std::span<const std::uint8_t> input, std::uint64_t offset,
+                 const word_scrambler& scrambler, BlockWriter& image_out, BlockWriter* twin_out) {
+    const std::size_t image_len = input.size() / block_data_bytes * block_bytes;
+    const std::span<std::uint8_t> blocks(image_out.reserve(image_len), image_len);
+    if (!image_out.ok()) return fault::image;
+    scramble_blocks(input, blocks, static_cast<std::uint32_t>(offset), scrambler);
+    crc16_blocks(blocks);
+
+    if (twin_out != nullptr) {
+        const std::size_t text_len = image_len * twin_line_bytes;
+        spell_twin(blocks, std::span(twin_out->reserve(text_len), text_len));
+        if (!twin_out->ok()) return fault::twin;
+        twin_out->commit(text_len);
+    }
+    image_out.commit(image_len);
+    return fault::none;
+}
+
+}  // namespace
+
+flash_crc_result encode_flash_crc(File& input, std::optional<std::uint64_t> size,
+                                  const scramble_keys& keys, File& image, File* twin) {
+    const word_scrambler scrambler(keys);
+    std::vector<std::uint8_t> in(chunk_blocks * block_data_bytes);
+    BlockWriter image_out(image, chunk_blocks * block_bytes);
+    std::optional<BlockWriter> twin_out;
+    if (twin != nullptr) twin_out.emplace(*twin, chunk_blocks * block_bytes * twin_line_bytes);
+    BlockWriter* const twin_writer = twin_out ? &*twin_out : nullptr;
+
+    flash_crc_result result;
+    std::uint64_t& done = result.input_bytes;
+    const std::uint64_t limit = size.value_or(UINT64_MAX);
+    while (done < limit) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(limit - done, in.size()));
+        const std::size_t got = input.read(std::span(in.data(), want));
+        if (got != want && (size || input.error())) {
+            result.fault = fault::read;
+            return result;
+        }
+        if (got == 0) break;
+        const auto padded = static_cast<std::size_t>(padded_size(got));
+        std::fill(in.begin() + static_cast<std::ptrdiff_t>(got),
+                  in.begin() + static_cast<std::ptrdiff_t>(padded), std::uint8_t{0xFF});
+        result.fault =
+            write_pass(std::span(in.data(), padded), done, scrambler, image_out, twin_writer);
+        if (result.fault != fault::none) return result;
+        done += got;
+        if (got != want) break;
+    }
+    if (!image_out.flush()) result.fault = fault::image;
+    else if (twin_writer != nullptr && !twin_writer->flush()) result.fault = fault::twin;
+    return result;
+}
+
+std::uint64_t crc_image_size(std::uint64_t input_size) {
+    return padded_size(input_size) / block_data_bytes * block_bytes;
+}
+
+void scramble_blocks(std::span<const std::uint8_t> input, std::span<std::uint8_t> image,
+                     std::uint32_t first_address, const word_scrambler& scrambler) {
+    const std::size_t blocks = input.size() / block_data_bytes;
+    // With the master switch off every mask is 0: the data go through as is.
+    const bool copy = scrambler.off();
+    for (std::size_t i = 0; i < blocks; ++i) {
+        const std::uint8_t* from = input.data() + i * block_data_bytes;
+        std::uint8_t* to = image.data() + i * block_bytes;
+        if (copy) {
+            std::memcpy(to, from, block_data_bytes);
+            continue;
+        }
+        // The words' addresses are the block's with bits 2-4 set, so each
+        // mask is the block's and what those bits add.
+        const std::uint32_t block_mask =
+            scrambler.mask(static_cast<std::uint32_t>(first_address + i * block_data_bytes));
+        for (std::uint32_t j = 0; j < block_data_bytes; j += word_bytes) {
+            store_le(to + j, load_le(from + j) ^ block_mask ^ scrambler.offset_part(j));
+        }
+    }
+}
+
+void crc16_blocks(std::span<std::uint8_t> image) {
+    for (std::size_t at = 0; at + block_bytes <= image.size(); at += block_bytes) {
+        const std::uint16_t crc = crc16_cms::compute(image.subspan(at, block_data_bytes));
+        image[at + block_data_bytes] = static_cast<std::uint8_t>(crc >> 8);
+        image[at + block_data_bytes + 1] = static_cast<std::uint8_t>(crc & 0xFF);
+    }
+}
+
+void spell_twin(std::span<const std::uint8_t> image, std::span<std::uint8_t> text) {
+    std::uint8_t* to = text.data();
+    for (const std::uint8_t b : image) {
+        std::copy_n(twin_lines.data() + twin_line_bytes * b, twin_line_bytes, to);
+        to += twin_line_bytes;
+    }
+}
+
+}  // namespace velk
