@@ -2,7 +2,7 @@
 # a .deb and a .tar.gz on Linux, a .zip of the executables on Windows.
 include(GNUInstallDirs)
 
-install(TARGETS velk-merge velk-single RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS velk velk-merge velk-single RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 if(NOT WIN32)
   # One manual page serves both programs; `man velk-merge` and

@@ -3,7 +3,7 @@
 namespace velk {
 
 export_result write_export(const export_format& format, const export_settings& settings,
-                           const export_context& context, File& input, File& output) {
+                           const export_context& context, File& input, byte_sink& output) {
     BlockReader in(input);
     BlockWriter out(output);
     format.head(out, settings, context);

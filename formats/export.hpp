@@ -64,6 +64,6 @@ struct export_result {
 // then flushes it; closing it is the caller's. A read error ends the input
 // as its end would, and is reported with whatever was written.
 export_result write_export(const export_format& format, const export_settings& settings,
-                           const export_context& context, File& input, File& output);
+                           const export_context& context, File& input, byte_sink& output);
 
 }  // namespace velk

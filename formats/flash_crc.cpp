@@ -74,7 +74,7 @@ fault write_pass(std::span<const std::uint8_t> input, std::uint64_t offset,
 }  // namespace
 
 flash_crc_result encode_flash_crc(File& input, std::optional<std::uint64_t> size,
-                                  const scramble_keys& keys, File& image, File* twin) {
+                                  const scramble_keys& keys, byte_sink& image, byte_sink* twin) {
     const word_scrambler scrambler(keys);
     std::vector<std::uint8_t> in(chunk_blocks * block_data_bytes);
     BlockWriter image_out(image, chunk_blocks * block_bytes);

@@ -56,6 +56,6 @@ struct flash_crc_result {
 // fewer is a read fault; without one, the input is read until it ends.
 // The scrambler's addresses are 32 bits, so past 4 GiB they wrap.
 flash_crc_result encode_flash_crc(File& input, std::optional<std::uint64_t> size,
-                                  const scramble_keys& keys, File& image, File* twin);
+                                  const scramble_keys& keys, byte_sink& image, byte_sink* twin);
 
 }  // namespace velk

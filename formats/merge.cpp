@@ -72,8 +72,8 @@ merge_role produce(const merge_plan& plan, File& boot, File& stack, File& app, S
 // its header.
 class merge_outputs {
 public:
-    merge_outputs(const merge_plan& plan, const merge_crc_tracker::headers& headers, File* merged,
-                  File* stack_image, File* app_image)
+    merge_outputs(const merge_plan& plan, const merge_crc_tracker::headers& headers, byte_sink* merged,
+                  byte_sink* stack_image, byte_sink* app_image)
         : stack_slot_(plan.stack_header_at()),
           app_slot_(plan.app_header_at()),
           stack_bytes_(encode_oad_header(headers.stack)),
@@ -237,8 +237,8 @@ merge_crc_tracker::headers merge_crc_tracker::finish(const merge_plan& plan,
 }
 
 merge_result merge_images(const merge_plan& plan, const merge_header_fields& fields, File& boot,
-                          File& stack, File& app, File* merged, File* stack_image,
-                          File* app_image) {
+                          File& stack, File& app, byte_sink* merged, byte_sink* stack_image,
+                          byte_sink* app_image) {
     merge_result result;
     merge_crc_tracker tracker(plan.layout);
     result.failed = produce(plan, boot, stack, app, [&](std::span<const std::uint8_t> data) {

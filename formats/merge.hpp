@@ -126,7 +126,7 @@ struct merge_result {
 // outputs; closing them is the caller's. The plan must have passed
 // check_layout and check_fit.
 merge_result merge_images(const merge_plan& plan, const merge_header_fields& fields, File& boot,
-                          File& stack, File& app, File* merged, File* stack_image,
-                          File* app_image);
+                          File& stack, File& app, byte_sink* merged, byte_sink* stack_image,
+                          byte_sink* app_image);
 
 }  // namespace velk

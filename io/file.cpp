@@ -1,6 +1,7 @@
 #include "io/file.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -13,22 +14,40 @@ File File::open(const std::string& name, Mode mode) {
     const char* how = "rb";
     if (mode == Mode::create) how = "wb+";
     if (mode == Mode::update) how = "rb+";
+    errno = 0;
     std::FILE* stream = std::fopen(name.c_str(), how);
+    if (stream == nullptr) {
+        File closed;
+        closed.last_error_ = errno;
+        return closed;
+    }
+    return adopt(stream);
+}
+
+File File::adopt(std::FILE* stream, Buffering buffering) {
     // Callers buffer in large blocks themselves (BlockReader, BlockWriter);
     // a second buffer here would only let a failed write surface later, at
     // a point where it can no longer be told which data it hit.
-    if (stream != nullptr) std::setvbuf(stream, nullptr, _IONBF, 0);
+    if (stream != nullptr && buffering == Buffering::off) std::setvbuf(stream, nullptr, _IONBF, 0);
     return File(stream);
 }
 
-File::File(File&& other) noexcept : stream_(std::exchange(other.stream_, nullptr)) {}
+File::File(File&& other) noexcept
+    : stream_(std::exchange(other.stream_, nullptr)), last_error_(other.last_error_) {}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         close();
         stream_ = std::exchange(other.stream_, nullptr);
+        last_error_ = other.last_error_;
     }
     return *this;
+}
+
+bool File::failed() {
+    if (errno != 0) last_error_ = errno;
+    else if (last_error_ == 0) last_error_ = EIO;
+    return false;
 }
 
 File::~File() { close(); }
@@ -36,11 +55,13 @@ File::~File() { close(); }
 std::size_t File::read(std::span<std::uint8_t> buf) {
     if (stream_ == nullptr) return 0;
     std::size_t got = 0;
+    errno = 0;
     while (got < buf.size()) {
         const std::size_t n = std::fread(buf.data() + got, 1, buf.size() - got, stream_);
         got += n;
         if (n == 0) break;
     }
+    if (got < buf.size() && std::ferror(stream_) != 0) failed();
     return got;
 }
 
@@ -49,7 +70,9 @@ bool File::error() const { return stream_ == nullptr || std::ferror(stream_) != 
 bool File::write(std::span<const std::uint8_t> bytes) {
     if (stream_ == nullptr) return false;
     if (bytes.empty()) return true;
-    return std::fwrite(bytes.data(), 1, bytes.size(), stream_) == bytes.size();
+    errno = 0;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), stream_) != bytes.size()) return failed();
+    return true;
 }
 
 bool File::write(std::string_view text) {
@@ -72,8 +95,10 @@ std::optional<std::uint64_t> File::size() {
 bool File::close() {
     if (stream_ == nullptr) return true;
     const bool had_error = std::ferror(stream_) != 0;
+    errno = 0;
     const bool closed = std::fclose(stream_) == 0;
     stream_ = nullptr;
+    if (!closed) failed();
     return closed && !had_error;
 }
 
@@ -86,6 +111,22 @@ bool same_file(const std::string& a, const std::string& b) {
 }
 
 bool remove_file(const std::string& name) { return std::remove(name.c_str()) == 0; }
+
+path_kind kind_of(const std::string& name) {
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::status(name, ec);
+    switch (status.type()) {
+        case std::filesystem::file_type::not_found:
+        case std::filesystem::file_type::none:
+            return path_kind::missing;
+        case std::filesystem::file_type::regular:
+            return path_kind::regular;
+        case std::filesystem::file_type::directory:
+            return path_kind::directory;
+        default:
+            return path_kind::other;
+    }
+}
 
 BlockReader::BlockReader(File& file, std::size_t capacity) : file_(file), buf_(capacity) {}
 
@@ -107,14 +148,14 @@ std::size_t BlockReader::read(std::span<std::uint8_t> out) {
     return got;
 }
 
-BlockWriter::BlockWriter(File& file, std::size_t capacity)
-    : file_(file),
+BlockWriter::BlockWriter(byte_sink& sink, std::size_t capacity)
+    : sink_(sink),
       storage_(std::make_unique_for_overwrite<std::uint8_t[]>(capacity)),
       buf_(storage_.get(), capacity) {}
 
 bool BlockWriter::flush() {
     if (len_ != 0) {
-        if (ok_ && !file_.write(buf_.first(len_))) ok_ = false;
+        if (ok_ && !sink_.write(buf_.first(len_))) ok_ = false;
         len_ = 0;
     }
     return ok_;

@@ -17,8 +17,16 @@
 
 namespace velk {
 
+// Where written bytes go: a file, or a stage that transforms them on their
+// way to one. True when every byte was taken.
+class byte_sink {
+public:
+    virtual ~byte_sink() = default;
+    virtual bool write(std::span<const std::uint8_t> bytes) = 0;
+};
+
 // An open file that is closed on every path. Move-only.
-class File {
+class File final : public byte_sink {
 public:
     enum class Mode {
         read,    // existing file, read only ("rb")
@@ -27,14 +35,21 @@ public:
     };
 
     File() = default;
-    // Opens the named file; the result is closed (false) when that fails.
+    // Opens the named file; the result is closed (false) when that fails,
+    // and last_error() of the result holds the system's reason.
     static File open(const std::string& name, Mode mode);
+    // Takes over an open stream, such as stdin or stdout; `unbuffered`
+    // turns the C library's buffer off, as for every file velk opens.
+    enum class Buffering { off, keep };
+    static File adopt(std::FILE* stream, Buffering buffering = Buffering::off);
+    // Lets go of the stream without closing it (for standard streams).
+    void release() { stream_ = nullptr; }
 
     File(File&& other) noexcept;
     File& operator=(File&& other) noexcept;
     File(const File&) = delete;
     File& operator=(const File&) = delete;
-    ~File();
+    ~File() override;
 
     explicit operator bool() const { return stream_ != nullptr; }
 
@@ -44,7 +59,7 @@ public:
     bool error() const;
 
     // True when every byte was handed to the system or its buffer.
-    bool write(std::span<const std::uint8_t> bytes);
+    bool write(std::span<const std::uint8_t> bytes) override;
     bool write(std::string_view text);
 
     // Moves to an absolute offset; the next read or write starts there.
@@ -58,9 +73,15 @@ public:
     // an earlier write failed. Closing a closed file returns true.
     bool close();
 
+    // The system's error number (errno) of the last operation that failed,
+    // 0 when none has; for messages such as strerror's.
+    int last_error() const { return last_error_; }
+
 private:
     explicit File(std::FILE* stream) : stream_(stream) {}
+    bool failed();  // records errno, returns false
     std::FILE* stream_ = nullptr;
+    int last_error_ = 0;
 };
 
 // Length of an open file without moving its position; the one size query
@@ -73,6 +94,10 @@ bool same_file(const std::string& a, const std::string& b);
 
 // Deletes a file by name; true when it is gone.
 bool remove_file(const std::string& name);
+
+// What a name refers to, links followed.
+enum class path_kind { missing, regular, directory, other };
+path_kind kind_of(const std::string& name);
 
 // Sequential reader over a File in large blocks, for byte-at-a-time parsing.
 class BlockReader {
@@ -102,7 +127,7 @@ private:
 // data, a quarter extra on 64 KiB blocks and next to nothing on 1 MiB ones.
 class BlockWriter {
 public:
-    explicit BlockWriter(File& file, std::size_t capacity = std::size_t{1} << 20);
+    explicit BlockWriter(byte_sink& sink, std::size_t capacity = std::size_t{1} << 20);
     BlockWriter(const BlockWriter&) = delete;
     BlockWriter& operator=(const BlockWriter&) = delete;
 
@@ -133,7 +158,7 @@ public:
     bool ok() const { return ok_; }
 
 private:
-    File& file_;
+    byte_sink& sink_;
     // Left uninitialised: every byte is written before it is sent, and a
     // block of a megabyte need not be cleared first.
     std::unique_ptr<std::uint8_t[]> storage_;

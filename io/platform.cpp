@@ -2,12 +2,17 @@
 
 #include <limits>
 
+#include <cerrno>
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
+#include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace velk {
@@ -33,10 +38,63 @@ bool stream_seek(std::FILE* stream, std::uint64_t offset) {
 #endif
 }
 
+std::FILE* create_new_file(const std::string& name, int& error) {
+#ifdef _WIN32
+    const int fd = _open(name.c_str(), _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    std::FILE* stream = _fdopen(fd, "wb+");
+    if (stream == nullptr) {
+        error = errno;
+        _close(fd);
+        _unlink(name.c_str());
+    }
+    return stream;
+#else
+    // Permissions as a newly created file gets them, the umask applied.
+    const int fd = ::open(name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    std::FILE* stream = fdopen(fd, "wb+");
+    if (stream == nullptr) {
+        error = errno;
+        ::close(fd);
+        ::unlink(name.c_str());
+    }
+    return stream;
+#endif
+}
+
+bool replace_file(const std::string& from, const std::string& to, int& error) {
+#ifdef _WIN32
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return true;
+    error = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
+    return false;
+#else
+    if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+    error = errno;
+    return false;
+#endif
+}
+
 void set_binary_stdout() {
 #ifdef _WIN32
     std::fflush(stdout);
     _setmode(_fileno(stdout), _O_BINARY);
+#endif
+}
+
+}  // namespace velk
+
+namespace velk {
+
+void set_binary_stdin() {
+#ifdef _WIN32
+    _setmode(_fileno(stdin), _O_BINARY);
 #endif
 }
 

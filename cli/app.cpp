@@ -1,0 +1,203 @@
+#include "cli/app.hpp"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <functional>
+#include <limits>
+#include <string>
+#include <variant>
+
+#include "cli/commands.hpp"
+#include "cli/errors.hpp"
+#include "cli/values.hpp"
+
+#ifndef VELK_VERSION
+#define VELK_VERSION "unknown"
+#endif
+
+namespace velk::cli {
+namespace {
+
+constexpr std::uint64_t max16 = 0xFFFF;
+constexpr std::uint64_t max32 = 0xFFFFFFFF;
+
+// Every command's settings; the one whose command runs is filled in.
+struct settings {
+    common_settings common;
+    flash_settings flash;
+    merge_settings merge;
+    export_command_settings txt;
+    export_command_settings c;
+};
+
+// A number option, read strictly by parse_number when it is seen.
+template <class T>
+void number_option(CLI::App& app, const std::string& flag, T& target, std::uint64_t max,
+                   const std::string& help) {
+    const std::string name = flag.substr(flag.find_last_of(',') + 1);
+    app.add_option_function<std::string>(
+           flag,
+           [&target, name, max](const std::string& text) {
+               target = static_cast<T>(parse_number(name, text, max));
+           },
+           help)
+        ->type_name("N");
+}
+
+void quiet_option(CLI::App& app, settings& s) {
+    app.add_flag("-q,--quiet", s.common.quiet, "print nothing on stdout");
+}
+
+void format_options(CLI::App& app, image_format& format, std::uint32_t& base) {
+    app.add_option_function<std::string>(
+           "--format",
+           [&format](const std::string& text) {
+               if (text == "bin") format = image_format::bin;
+               else if (text == "hex") format = image_format::hex;
+               else usage_error("--format: '" + text + "' is neither bin nor hex");
+           },
+           "bin (raw image, the default) or hex (Intel HEX)")
+        ->type_name("bin|hex");
+    number_option(app, "--base", base, max32, "address of the image's first byte in Intel HEX");
+}
+
+void keys_option(CLI::App& app, scramble_keys& keys) {
+    app.add_option_function<std::string>(
+           "--keys", [&keys](const std::string& text) { keys = parse_keys("--keys", text); },
+           "scramble keys K1,K2,K3,CONTROL: 1 to 8 hex digits each (default "
+           "00A5A5A5 four times, which scrambles nothing)")
+        ->type_name("K1,K2,K3,K4");
+}
+
+void flash_options(CLI::App& app, settings& s) {
+    app.add_option("IMAGE", s.flash.input, "raw image (- for standard input)")->required();
+    app.add_option("-o,--output", s.flash.output, "image name (the twin follows it)");
+    keys_option(app, s.flash.keys);
+    app.add_flag_callback("--no-twin", [&s] { s.flash.twin = false; }, "leave the .out twin out");
+    format_options(app, s.flash.format, s.flash.base);
+    quiet_option(app, s);
+}
+
+void define_crc(CLI::App& app, settings& s) {
+    flash_options(app, s);
+    app.callback([&s] { run_crc(s.flash, s.common); });
+}
+
+void define_single(CLI::App& app, settings& s) {
+    flash_options(app, s);
+    app.callback([&s] { run_single(s.flash, s.common); });
+}
+
+void define_merge(CLI::App& app, settings& s) {
+    merge_settings& m = s.merge;
+    app.add_option("BOOT", m.boot, "boot image, at flash offset 0")->required();
+    app.add_option("STACK", m.stack, "stack image")->required();
+    app.add_option("APP", m.app, "app image")->required();
+    app.add_option("-o,--output", m.prefix, "prefix of the three output names");
+    number_option(app, "--stack-at", m.layout.stack_at, max32, "flash offset of the stack (0x1F00)");
+    number_option(app, "--app-at", m.layout.app_at, max32, "flash offset of the app (0x25A80)");
+    app.add_option_function<std::string>(
+           "--image-version",
+           [&m](const std::string& text) {
+               m.image_version = static_cast<std::uint16_t>(parse_number("--image-version", text, max16));
+           },
+           "version in both headers (default: from SOURCE_DATE_EPOCH, else the clock)")
+        ->type_name("N");
+    number_option(app, "--rom-version", m.rom_version, max16, "ROM version in both headers (0xFFFF)");
+    number_option(app, "--app-uid", m.app_uid, max32, "uid of the app header (0x42424242)");
+    number_option(app, "--stack-uid", m.stack_uid, max32, "uid of the stack header (0x53535353)");
+    format_options(app, m.format, m.base);
+    quiet_option(app, s);
+    app.callback([&s] { run_merge(s.merge, s.common); });
+}
+
+void export_options(CLI::App& app, export_command_settings& e, settings& s, int default_bits) {
+    e.cells.cell_bits = default_bits;
+    app.add_option("IMAGE", e.input, "raw image")->required();
+    app.add_option("-o,--output", e.output, "output name");
+    app.add_option_function<std::string>(
+           "--bits",
+           [&e](const std::string& text) {
+               const auto bits = parse_number("--bits", text, 32);
+               if (bits != 8 && bits != 16 && bits != 32) {
+                   usage_error("--bits: " + text + " is not 8, 16 or 32");
+               }
+               e.cells.cell_bits = static_cast<int>(bits);
+           },
+           "bits per cell: 8, 16 or 32, little-endian (default " + std::to_string(default_bits) + ")")
+        ->type_name("8|16|32");
+    app.add_option_function<std::string>(
+           "--per-line",
+           [&e](const std::string& text) {
+               const auto n = parse_number("--per-line", text, max32);
+               if (n == 0) usage_error("--per-line: a line needs at least one cell");
+               e.cells.per_line = static_cast<std::uint32_t>(n);
+           },
+           "cells per line (16)")
+        ->type_name("N");
+    quiet_option(app, s);
+}
+
+void define_txt(CLI::App& app, settings& s) {
+    export_options(app, s.txt, s, text_dump_format().default_cell_bits());
+    app.add_flag("--comma", s.txt.cells.comma, "a comma after each cell instead of a blank");
+    app.add_flag("--prefix", s.txt.cells.prefix, "0x before each cell");
+    app.callback([&s] { run_export(text_dump_format(), s.txt, s.common); });
+}
+
+void define_c(CLI::App& app, settings& s) {
+    export_options(app, s.c, s, c_array_format().default_cell_bits());
+    app.callback([&s] { run_export(c_array_format(), s.c, s.common); });
+}
+
+// The command table: dispatch and help both read it.
+struct command {
+    const char* name;
+    const char* summary;
+    void (*define)(CLI::App&, settings&);
+};
+
+constexpr command commands[] = {
+    {"crc", "flash CRC image and its .out twin", define_crc},
+    {"single", "scrambled flash CRC image padded to 256 bytes, and its twin", define_single},
+    {"merge", "boot, stack and app merged, with the stack and app OAD images", define_merge},
+    {"txt", "hexadecimal text dump", define_txt},
+    {"c", "C source file defining the image as an array", define_c},
+};
+
+}  // namespace
+
+int run(int argc, const char* const* argv) {
+    settings s;
+    CLI::App app("velk: binary images for SPI flash, for build pipelines", "velk");
+    app.set_version_flag("--version", std::string("velk ") + VELK_VERSION);
+    app.require_subcommand(1);
+    app.footer(
+        "Exit status: 0 success, 1 a check failed, 2 usage error, 3 an input is missing,\n"
+        "unreadable or cannot be laid out, 4 an output cannot be written.\n"
+        "Run 'velk COMMAND --help' for the options of a command.");
+    for (const command& row : commands) row.define(*app.add_subcommand(row.name, row.summary), s);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) {  // --help, --version
+            app.exit(e);
+            return 0;
+        }
+        std::fprintf(stderr, "velk: %s\n", e.what());
+        std::fprintf(stderr, "Run 'velk --help' for usage.\n");
+        return static_cast<int>(exit_status::usage);
+    } catch (const failure& f) {
+        std::fprintf(stderr, "velk: %s\n", f.what());
+        return static_cast<int>(f.status());
+    }
+    if (std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "velk: cannot write to standard output\n");
+        return static_cast<int>(exit_status::output);
+    }
+    return 0;
+}
+
+}  // namespace velk::cli

@@ -1,0 +1,222 @@
+// crc, single, merge, txt and c: the commands that build images.
+
+#include <array>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "cli/commands.hpp"
+#include "cli/errors.hpp"
+#include "cli/files.hpp"
+#include "formats/flash_crc.hpp"
+#include "formats/image_version.hpp"
+#include "formats/intel_hex.hpp"
+
+namespace velk::cli {
+namespace {
+
+std::string image_extension(image_format format) { return format == image_format::hex ? ".hex" : ".bin"; }
+
+// The flash image in the format asked for: bytes straight to the output,
+// or Intel HEX records made on the way.
+class image_writer {
+public:
+    image_writer(output_file& out, image_format format, std::uint32_t base) : out_(out) {
+        if (format == image_format::hex) hex_ = std::make_unique<intel_hex_sink>(out, base);
+    }
+    byte_sink& sink() { return hex_ ? static_cast<byte_sink&>(*hex_) : out_; }
+    // Ends the records; false when a write failed.
+    bool finish() { return !hex_ || hex_->finish(); }
+
+private:
+    output_file& out_;
+    std::unique_ptr<intel_hex_sink> hex_;
+};
+
+void check_hex_range(const flash_settings& s, std::uint64_t length) {
+    if (s.format == image_format::hex && !fits_intel_hex(s.base, length)) {
+        usage_error("--base: an image of " + std::to_string(length) +
+                    " bytes at that base runs past the 32-bit address space");
+    }
+}
+
+// The twin's name for an image named `image`: its stem and ".out".
+std::string twin_name_for(const std::string& image) { return stem_of(image) + ".out"; }
+
+// crc and single differ in their default names, in the end padding and in
+// that single scrambles with the keys given.
+struct flash_names {
+    std::string image;
+    std::string twin;
+};
+
+void write_flash_image(const flash_settings& s, const flash_names& names, bool pad,
+                       const common_settings& common) {
+    input_file input = open_input(s.input, s.input == "-" ? input_need::any_stream
+                                                          : input_need::known_size);
+    std::vector<std::string> outputs{names.image};
+    if (s.twin) outputs.push_back(names.twin);
+    check_outputs_apart(outputs, {s.input});
+    if (input.size) check_hex_range(s, crc_image_size(*input.size) + (pad ? 256 : 0));
+
+    output_file image(names.image);
+    std::optional<output_file> twin;
+    if (s.twin) twin.emplace(names.twin);
+    image_writer writer(image, s.format, s.base);
+
+    const flash_crc_result result = encode_flash_crc(input.file, input.size, s.keys, writer.sink(),
+                                                     twin ? &*twin : nullptr);
+    switch (result.fault) {
+        case flash_crc_fault::read: read_failed(input);
+        case flash_crc_fault::image: write_failed(image);
+        case flash_crc_fault::twin: write_failed(*twin);
+        case flash_crc_fault::none: break;
+    }
+    if (pad) {
+        // 1 to 256 bytes of erased flash: the image ends on a 256-byte
+        // boundary with at least one erased byte after its last block.
+        const std::uint64_t length = crc_image_size(result.input_bytes);
+        const std::vector<std::uint8_t> erased(256 - length % 256, 0xFF);
+        if (!writer.sink().write(erased)) write_failed(image);
+    }
+    if (!input.size) check_hex_range(s, crc_image_size(result.input_bytes) + (pad ? 256 : 0));
+    if (!writer.finish()) write_failed(image);
+    commit_all({&image, twin ? &*twin : nullptr}, common.quiet);
+}
+
+// The version the headers carry, and one line on stderr saying where it
+// came from when it was not given.
+std::uint16_t image_version(const merge_settings& s, const common_settings& common) {
+    if (s.image_version) return *s.image_version;
+    const char* variable = std::getenv("SOURCE_DATE_EPOCH");
+    const source_date epoch = read_source_date_epoch(variable);
+    if (epoch.what == source_date::kind::malformed) {
+        usage_error(std::string("SOURCE_DATE_EPOCH: '") + variable +
+                    "' is not a number of seconds since 1970");
+    }
+    const std::optional<std::uint32_t> version = default_image_version(epoch);
+    if (!version) fail(exit_status::usage, "cannot tell the time for the image version");
+    const auto v = static_cast<std::uint16_t>(*version & 0xFFFFu);
+    if (!common.quiet) {
+        char number[8];
+        std::snprintf(number, sizeof number, "0x%04X", v);
+        warn(std::string("image version ") + number +
+             (epoch.what == source_date::kind::time
+                  ? std::string(" from SOURCE_DATE_EPOCH=") + variable
+                  : std::string(" from the clock (set --image-version or SOURCE_DATE_EPOCH "
+                                "for reproducible images)")));
+    }
+    return v;
+}
+
+std::string hex_number(std::uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%" PRIX64, value);
+    return text;
+}
+
+[[noreturn]] void layout_failed(const layout_error& e, const merge_settings& s) {
+    using kind = layout_error::kind;
+    using obstacle = layout_error::obstacle;
+    if (e.what == kind::no_stack_header_room) {
+        fail(exit_status::input, "--stack-at " + hex_number(e.at) +
+                                     " leaves no room for the 16-byte stack header before it");
+    }
+    if (e.what == kind::no_app_header_room) {
+        fail(exit_status::input, "--app-at " + hex_number(e.at) +
+                                     " leaves no room for the 16-byte app header after the "
+                                     "stack at " + hex_number(s.layout.stack_at));
+    }
+    const char* into = e.into == obstacle::stack_header  ? "the stack header"
+                       : e.into == obstacle::stack_image ? "the stack image"
+                       : e.into == obstacle::app_header  ? "the app header"
+                                                         : "the app image";
+    const std::string& name = e.part == merge_part::boot ? s.boot : s.stack;
+    fail(exit_status::input, name + ": " + hex_number(e.part_length) +
+                                 " bytes long, it runs into " + into + " at " + hex_number(e.at));
+}
+
+}  // namespace
+
+void run_crc(const flash_settings& s, const common_settings& common) {
+    const std::string stem = s.output ? std::string() : stem_of(s.input);
+    flash_names names;
+    names.image = s.output ? *s.output : stem + "_crc" + image_extension(s.format);
+    names.twin = s.output ? twin_name_for(*s.output) : stem + ".out";
+    write_flash_image(s, names, false, common);
+}
+
+void run_single(const flash_settings& s, const common_settings& common) {
+    const std::string stem = s.output ? std::string() : stem_of(s.input);
+    flash_names names;
+    names.image = s.output ? *s.output : stem + "_crc" + image_extension(s.format);
+    names.twin = s.output ? twin_name_for(*s.output) : stem + "bim_crc.out";
+    write_flash_image(s, names, true, common);
+}
+
+void run_merge(const merge_settings& s, const common_settings& common) {
+    const std::string prefix = s.prefix ? *s.prefix : stem_of(s.app);
+    const std::string merged_name = prefix + "_merge" + image_extension(s.format);
+    const std::string stack_name = prefix + "_stack.bin";
+    const std::string app_name = prefix + "_app.bin";
+
+    if (const auto e = check_layout(s.layout)) layout_failed(*e, s);
+    input_file boot = open_input(s.boot, input_need::known_size);
+    input_file stack = open_input(s.stack, input_need::known_size);
+    input_file app = open_input(s.app, input_need::known_size);
+    if (const auto e = check_fit(s.layout, merge_part::boot, *boot.size, boot.file)) layout_failed(*e, s);
+    if (const auto e = check_fit(s.layout, merge_part::stack, *stack.size, stack.file)) layout_failed(*e, s);
+    check_outputs_apart({merged_name, stack_name, app_name}, {s.boot, s.stack, s.app});
+
+    const merge_plan plan{s.layout, *boot.size, *stack.size, *app.size};
+    if (s.format == image_format::hex && !fits_intel_hex(s.base, plan.total_length())) {
+        usage_error("--base: the merged image of " + std::to_string(plan.total_length()) +
+                    " bytes at that base runs past the 32-bit address space");
+    }
+    const merge_header_fields fields{image_version(s, common), s.stack_uid, s.app_uid,
+                                     s.rom_version};
+    for (const auto& [what, length] : {std::pair{"stack", plan.stack_image_length()},
+                                       std::pair{"app", plan.app_image_length()}}) {
+        if (length >= length_words_limit) {
+            warn(std::string("the ") + what + " OAD image is " + hex_number(length) +
+                 " bytes long; its header's length_words keeps only the low 16 bits of " +
+                 hex_number(length / 4) + " words");
+        }
+    }
+
+    output_file merged(merged_name);
+    output_file stack_image(stack_name);
+    output_file app_image(app_name);
+    image_writer writer(merged, s.format, s.base);
+    const merge_result result = merge_images(plan, fields, boot.file, stack.file, app.file,
+                                             &writer.sink(), &stack_image, &app_image);
+    switch (result.failed) {
+        case merge_role::boot: read_failed(boot);
+        case merge_role::stack: read_failed(stack);
+        case merge_role::app: read_failed(app);
+        case merge_role::merged: write_failed(merged);
+        case merge_role::stack_image: write_failed(stack_image);
+        case merge_role::app_image: write_failed(app_image);
+        case merge_role::none: break;
+    }
+    if (!writer.finish()) write_failed(merged);
+    commit_all({&merged, &stack_image, &app_image}, common.quiet);
+}
+
+void run_export(const export_format& format, const export_command_settings& s,
+                const common_settings& common) {
+    const std::string name = s.output ? *s.output : stem_of(s.input) + std::string(format.name_suffix());
+    input_file input = open_input(
+        s.input, format.needs_input_size() ? input_need::known_size : input_need::any_stream);
+    check_outputs_apart({name}, {s.input});
+    output_file output(name);
+    const export_result result =
+        write_export(format, s.cells, {name, input.size}, input.file, output);
+    if (result.read_failed) read_failed(input);
+    if (result.write_failed) write_failed(output);
+    commit_all({&output}, common.quiet);
+}
+
+}  // namespace velk::cli

@@ -1,0 +1,57 @@
+#pragma once
+// The velk commands, each a function of its settings. The command line
+// (app.cpp) fills the settings; nothing here reads argv.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "formats/export.hpp"
+#include "formats/merge.hpp"
+#include "formats/scramble.hpp"
+
+namespace velk::cli {
+
+enum class image_format { bin, hex };
+
+struct common_settings {
+    bool quiet = false;  // no summary lines on stdout
+};
+
+struct flash_settings {
+    std::string input;
+    std::optional<std::string> output;  // -o
+    scramble_keys keys = default_scramble_keys;
+    bool twin = true;
+    image_format format = image_format::bin;
+    std::uint32_t base = 0;
+};
+
+struct merge_settings {
+    std::string boot;
+    std::string stack;
+    std::string app;
+    std::optional<std::string> prefix;  // -o
+    merge_layout layout;
+    std::optional<std::uint16_t> image_version;
+    std::uint16_t rom_version = 0xFFFF;
+    std::uint32_t app_uid = 0x42424242;
+    std::uint32_t stack_uid = 0x53535353;
+    image_format format = image_format::bin;
+    std::uint32_t base = 0;
+};
+
+struct export_command_settings {
+    std::string input;
+    std::optional<std::string> output;  // -o
+    export_settings cells;
+};
+
+// Each returns normally on success and throws cli::failure otherwise.
+void run_crc(const flash_settings& settings, const common_settings& common);
+void run_single(const flash_settings& settings, const common_settings& common);
+void run_merge(const merge_settings& settings, const common_settings& common);
+void run_export(const export_format& format, const export_command_settings& settings,
+                const common_settings& common);
+
+}  // namespace velk::cli

@@ -1,0 +1,78 @@
+#include "cli/values.hpp"
+
+#include <array>
+#include <cstdio>
+
+#include "cli/errors.hpp"
+
+namespace velk::cli {
+namespace {
+
+int digit_value(char c, unsigned radix) {
+    int v = -1;
+    if (c >= '0' && c <= '9') v = c - '0';
+    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+    return v >= 0 && static_cast<unsigned>(v) < radix ? v : -1;
+}
+
+std::string hex(std::uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
+}  // namespace
+
+std::uint64_t parse_number(const std::string& option, const std::string& text, std::uint64_t max) {
+    std::string_view digits = text;
+    unsigned radix = 10;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        digits.remove_prefix(2);
+        radix = 16;
+    }
+    if (digits.empty()) {
+        usage_error(option + ": '" + text + "' is not a number (decimal or 0x hexadecimal)");
+    }
+    std::uint64_t value = 0;
+    bool too_big = false;
+    for (const char c : digits) {
+        const int d = digit_value(c, radix);
+        if (d < 0) {
+            usage_error(option + ": '" + text + "' is not a number (decimal or 0x hexadecimal)");
+        }
+        if (value > (max - static_cast<unsigned>(d)) / radix) too_big = true;
+        if (!too_big) value = value * radix + static_cast<unsigned>(d);
+    }
+    if (too_big) usage_error(option + ": " + text + " is larger than " + hex(max));
+    return value;
+}
+
+scramble_keys parse_keys(const std::string& option, const std::string& text) {
+    std::array<std::uint32_t, 4> words{};
+    std::size_t count = 0;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        const std::string word = text.substr(start, comma == std::string::npos ? std::string::npos
+                                                                               : comma - start);
+        bool good = !word.empty() && word.size() <= 8 && count < words.size();
+        std::uint32_t value = 0;
+        for (const char c : word) {
+            const int d = digit_value(c, 16);
+            if (d < 0) good = false;
+            value = (value << 4) | static_cast<std::uint32_t>(d < 0 ? 0 : d);
+        }
+        if (!good) break;
+        words[count++] = value;
+        if (comma == std::string::npos) {
+            if (count == words.size()) return {words[0], words[1], words[2], words[3]};
+            break;
+        }
+        start = comma + 1;
+    }
+    usage_error(option + ": '" + text +
+                "' is not four comma-separated keys of 1 to 8 hexadecimal digits");
+}
+
+}  // namespace velk::cli

@@ -1,0 +1,21 @@
+#pragma once
+// The values velk's options take, read strictly: a typo is a usage error
+// that names the option, never a silent zero.
+
+#include <cstdint>
+#include <string>
+
+#include "formats/scramble.hpp"
+
+namespace velk::cli {
+
+// Decimal or "0x"/"0X" hexadecimal digits, nothing else (no sign, no
+// blanks), whose value is at most `max`. Usage error otherwise, naming
+// `option`.
+std::uint64_t parse_number(const std::string& option, const std::string& text, std::uint64_t max);
+
+// Four comma-separated words of 1 to 8 hexadecimal digits: K1, K2, K3 and
+// the control word. Usage error otherwise.
+scramble_keys parse_keys(const std::string& option, const std::string& text);
+
+}  // namespace velk::cli
