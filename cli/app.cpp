@@ -114,8 +114,8 @@ void define_merge(CLI::App& app, settings& s) {
 
 void export_options(CLI::App& app, export_command_settings& e, settings& s, int default_bits) {
     e.cells.cell_bits = default_bits;
-    app.add_option("IMAGE", e.input, "raw image")->required();
-    app.add_option("-o,--output", e.output, "output name");
+    app.add_option("IMAGE", e.input, "raw image (- for standard input)")->required();
+    app.add_option("-o,--output", e.output, "output name (- for standard output)");
     app.add_option_function<std::string>(
            "--bits",
            [&e](const std::string& text) {
@@ -146,8 +146,39 @@ void define_txt(CLI::App& app, settings& s) {
     app.callback([&s] { run_export(text_dump_format(), s.txt, s.common); });
 }
 
+// A C identifier: what --name may give the array.
+bool is_identifier(const std::string& text) {
+    if (text.empty() || (text[0] >= '0' && text[0] <= '9')) return false;
+    for (const char c : text) {
+        const bool ok = c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9');
+        if (!ok) return false;
+    }
+    return true;
+}
+
 void define_c(CLI::App& app, settings& s) {
     export_options(app, s.c, s, c_array_format().default_cell_bits());
+    app.add_option_function<std::string>(
+           "--name",
+           [&s](const std::string& text) {
+               if (!is_identifier(text)) usage_error("--name: '" + text + "' is not a C identifier");
+               s.c.cells.array_name = text;
+               s.c.cells.length_symbol = true;
+           },
+           "array name (default bin2array); adds IDENT_len, the length in bytes")
+        ->type_name("IDENT");
+    app.add_flag("--const", s.c.cells.constant, "declare the array (and its length) const");
+    app.add_flag("--stdint", s.c.cells.fixed_width_types,
+                 "uint8_t/uint16_t/uint32_t from <stdint.h> instead of unsigned char/short/int");
+    app.add_option_function<std::string>(
+           "--header",
+           [&s](const std::string& text) {
+               s.c.header = text;
+               s.c.cells.length_symbol = true;
+           },
+           "also write a header declaring the array and its length")
+        ->type_name("FILE.h");
     app.callback([&s] { run_export(c_array_format(), s.c, s.common); });
 }
 

@@ -1,6 +1,7 @@
 // crc, single, merge, txt and c: the commands that build images.
 
 #include <array>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -205,18 +206,72 @@ void run_merge(const merge_settings& s, const common_settings& common) {
     commit_all({&merged, &stack_image, &app_image}, common.quiet);
 }
 
+namespace {
+
+// Standard input copied into an anonymous temporary file, for a format
+// that must know the input's size before its first byte.
+input_file spool_standard_input(input_file input) {
+    std::FILE* spool = std::tmpfile();
+    if (spool == nullptr) fail(exit_status::output, system_message("a temporary file", "cannot create", errno));
+    File copy = File::adopt(spool);
+    BlockWriter writer(copy);
+    const std::uint64_t length = copy_file_data(input.file, writer);
+    if (input.file.error()) read_failed(input);
+    if (!writer.flush() || !copy.seek(0)) {
+        fail(exit_status::output, system_message("a temporary file", "write error", copy.last_error()));
+    }
+    input.file = std::move(copy);
+    input.size = length;
+    return input;
+}
+
+// An include guard from a header's file name: "fw/app-image.h" gives
+// "APP_IMAGE_H".
+std::string include_guard(const std::string& header) {
+    const std::size_t slash = header.find_last_of("/\\");
+    std::string guard;
+    for (const char c : header.substr(slash == std::string::npos ? 0 : slash + 1)) {
+        const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        guard.push_back(alnum ? static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c) : '_');
+    }
+    if (guard.empty() || (guard[0] >= '0' && guard[0] <= '9')) guard.insert(0, "VELK_");
+    return guard;
+}
+
+}  // namespace
+
 void run_export(const export_format& format, const export_command_settings& s,
                 const common_settings& common) {
+    const bool needs_size = format.needs_input_size();
+    if (!s.output && s.input == "-") {
+        usage_error("reading standard input, the output needs a name: -o NAME (or -o - for standard output)");
+    }
     const std::string name = s.output ? *s.output : stem_of(s.input) + std::string(format.name_suffix());
-    input_file input = open_input(
-        s.input, format.needs_input_size() ? input_need::known_size : input_need::any_stream);
-    check_outputs_apart({name}, {s.input});
+    input_file input = open_input(s.input, needs_size && s.input != "-" ? input_need::known_size
+                                                                      : input_need::any_stream);
+    std::vector<std::string> outputs{name};
+    if (s.header) outputs.push_back(*s.header);
+    check_outputs_apart(outputs, {s.input});
+    if (needs_size && s.input == "-") input = spool_standard_input(std::move(input));
+    if (needs_size && input.size == 0) {
+        fail(exit_status::input, s.input + ": empty; an array of no elements is not C");
+    }
+
     output_file output(name);
+    std::optional<output_file> header;
+    if (s.header) header.emplace(*s.header);
     const export_result result =
         write_export(format, s.cells, {name, input.size}, input.file, output);
     if (result.read_failed) read_failed(input);
     if (result.write_failed) write_failed(output);
-    commit_all({&output}, common.quiet);
+    if (header) {
+        const std::string text =
+            c_array_declarations(s.cells, input.size.value_or(0), include_guard(*s.header));
+        if (!header->write(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()))) {
+            write_failed(*header);
+        }
+    }
+    commit_all({&output, header ? &*header : nullptr}, common.quiet);
 }
 
 }  // namespace velk::cli

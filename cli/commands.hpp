@@ -42,8 +42,9 @@ struct merge_settings {
 };
 
 struct export_command_settings {
-    std::string input;
-    std::optional<std::string> output;  // -o
+    std::string input;                  // "-" for standard input
+    std::optional<std::string> output;  // -o; "-" for standard output
+    std::optional<std::string> header;  // c --header: a header declaring the array
     export_settings cells;
 };
 

@@ -8,6 +8,16 @@
 namespace velk {
 namespace {
 
+std::uint64_t element_count(const export_settings& settings, std::uint64_t input_size) {
+    const auto size = static_cast<std::uint64_t>(settings.cell_bits / 8);
+    return (input_size + size - 1) / size;
+}
+
+// The length symbol's type: at least 32 bits even where int has 16.
+std::string_view length_type(const export_settings& settings) {
+    return settings.fixed_width_types ? "uint32_t" : "unsigned long";
+}
+
 std::string_view element_type(const export_settings& settings) {
     if (settings.fixed_width_types) {
         return settings.cell_bits == 8 ? "uint8_t" : settings.cell_bits == 16 ? "uint16_t" : "uint32_t";
@@ -61,8 +71,7 @@ public:
     void head(BlockWriter& out, const export_settings& settings,
               const export_context& context) const override {
         const std::uint64_t input_size = context.input_size.value_or(0);
-        const auto size = static_cast<std::uint64_t>(settings.cell_bits / 8);
-        const std::uint64_t count = (input_size + size - 1) / size;
+        const std::uint64_t count = element_count(settings, input_size);
         out.put("\r\n//");
         out.put(context.output_name);
         out.put(", the following array is genearted by the tool: velkmill.exe\r\n\r\n\r\n");
@@ -88,12 +97,38 @@ public:
         }
     }
 
-    void tail(BlockWriter& out, const export_settings&, const export_context&) const override {
-        out.put("\r\n};\r\n\r\n//eof\r\n\r\n");
+    void tail(BlockWriter& out, const export_settings& settings,
+              const export_context& context) const override {
+        out.put("\r\n};\r\n");
+        if (settings.length_symbol) {
+            out.put("\r\n");
+            if (settings.constant) out.put("const ");
+            out.put(length_type(settings));
+            out.put(" " + settings.array_name + "_len = " +
+                    std::to_string(context.input_size.value_or(0)) + ";\r\n");
+        }
+        out.put("\r\n//eof\r\n\r\n");
     }
 };
 
 }  // namespace
+
+std::string c_array_declarations(const export_settings& settings, std::uint64_t input_size,
+                                 std::string_view guard) {
+    const std::string qualifier = settings.constant ? "const " : "";
+    std::string text;
+    text.append("#ifndef ").append(guard).append("\r\n#define ").append(guard).append("\r\n\r\n");
+    if (settings.fixed_width_types) text.append("#include <stdint.h>\r\n\r\n");
+    text.append("extern ").append(qualifier).append(element_type(settings)).append(" ");
+    text.append(settings.array_name).append("[").append(std::to_string(element_count(settings, input_size)));
+    text.append("];\r\n");
+    if (settings.length_symbol) {
+        text.append("extern ").append(qualifier).append(length_type(settings)).append(" ");
+        text.append(settings.array_name).append("_len;\r\n");
+    }
+    text.append("\r\n#endif\r\n");
+    return text;
+}
 
 const export_format& c_array_format() {
     static const c_array format;

@@ -23,6 +23,7 @@ struct export_settings {
     std::string array_name = "bin2array";  // C array: the array's identifier
     bool constant = false;          // C array: declared const
     bool fixed_width_types = false; // C array: <stdint.h> types
+    bool length_symbol = false;     // C array: "<array_name>_len", the length in bytes
 };
 
 // What a format may know about the run besides its settings.
@@ -54,6 +55,11 @@ public:
 const export_format& text_dump_format();
 // The C source file that defines one array of the image's cells.
 const export_format& c_array_format();
+
+// The C header that declares what c_array_format defines with `settings`
+// for an input of `input_size` bytes; `guard` is its include guard macro.
+std::string c_array_declarations(const export_settings& settings, std::uint64_t input_size,
+                                 std::string_view guard);
 
 struct export_result {
     bool read_failed = false;
