@@ -5,16 +5,14 @@ include(GNUInstallDirs)
 install(TARGETS velk velk-merge velk-single RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 if(NOT WIN32)
-  # One manual page serves both programs; `man velk-merge` and
-  # `man velk-single` find it through links named after them.
+  # velk has its own page; one page serves both compatibility programs, and
+  # `man velk-single` finds it through a link named after that program.
   set(velk_man_dir ${CMAKE_BINARY_DIR}/man)
   file(MAKE_DIRECTORY ${velk_man_dir})
-  foreach(program velk-merge velk-single)
-    file(CREATE_LINK velk.1 ${velk_man_dir}/${program}.1 SYMBOLIC)
-  endforeach()
+  file(CREATE_LINK velk-merge.1 ${velk_man_dir}/velk-single.1 SYMBOLIC)
   install(FILES
       ${PROJECT_SOURCE_DIR}/docs/velk.1
-      ${velk_man_dir}/velk-merge.1
+      ${PROJECT_SOURCE_DIR}/docs/velk-merge.1
       ${velk_man_dir}/velk-single.1
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
@@ -32,12 +30,13 @@ set(CPACK_PACKAGE_CONTACT "velk developers <velk@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "convert raw firmware images for SPI-flash chips")
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
-  "velk-merge and velk-single turn the raw binary image that a firmware tool"
-  "chain produces into flash CRC images (32-byte blocks, each followed by a"
-  "CRC-16) with a text twin, over-the-air download (OAD) images, a C source"
-  "array and a hexadecimal text dump. velk-merge merges boot, stack and app"
-  "images with OAD headers; velk-single makes one padded, optionally"
-  "scrambled flash CRC image.")
+  "velk turns the raw binary image that a firmware tool chain produces into"
+  "flash CRC images (32-byte blocks, each followed by a CRC-16) with a text"
+  "twin, over-the-air download (OAD) images, Intel HEX, a C source array and"
+  "a hexadecimal text dump, and reads such images back to check them. The"
+  "velk program is made for build pipelines (exit status, errors on stderr,"
+  "outputs written whole or not at all); velk-merge and velk-single keep the"
+  "command line of earlier releases byte for byte.")
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
