@@ -2,7 +2,24 @@
 # a .deb and a .tar.gz on Linux, a .zip of the executables on Windows.
 include(GNUInstallDirs)
 
-install(TARGETS velk velk-merge velk-single RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS velk velk-merge velk-single EXPORT velkTargets
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# A CMake package, so that a firmware project's build can run velk as a
+# build step: find_package(velk) gives velk::velk and the functions of
+# cmake/package/velkFunctions.cmake.
+include(CMakePackageConfigHelpers)
+set(velk_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/velk)
+install(EXPORT velkTargets NAMESPACE velk:: DESTINATION ${velk_cmake_dir})
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/package/velkConfig.cmake.in
+  ${CMAKE_BINARY_DIR}/package/velkConfig.cmake INSTALL_DESTINATION ${velk_cmake_dir})
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/velkConfigVersion.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES
+    ${CMAKE_BINARY_DIR}/package/velkConfig.cmake
+    ${CMAKE_BINARY_DIR}/package/velkConfigVersion.cmake
+    ${PROJECT_SOURCE_DIR}/cmake/package/velkFunctions.cmake
+  DESTINATION ${velk_cmake_dir})
 
 if(NOT WIN32)
   # velk has its own page; one page serves both compatibility programs, and
@@ -15,6 +32,14 @@ if(NOT WIN32)
       ${PROJECT_SOURCE_DIR}/docs/velk-merge.1
       ${velk_man_dir}/velk-single.1
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+
+if(NOT WIN32)
+  # Shell completion, where bash-completion and zsh look for it.
+  install(FILES ${PROJECT_SOURCE_DIR}/completions/velk.bash
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME velk)
+  install(FILES ${PROJECT_SOURCE_DIR}/completions/_velk
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions)
 endif()
 
 # On Windows the README sits beside bin/ at the top of the .zip.

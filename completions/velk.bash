@@ -1,0 +1,60 @@
+# bash completion for velk: commands, their options, and file names.
+
+_velk() {
+    local cur prev words cword
+    if declare -F _init_completion >/dev/null; then
+        _init_completion || return
+    else
+        cur=${COMP_WORDS[COMP_CWORD]}
+        prev=${COMP_WORDS[COMP_CWORD-1]}
+        words=("${COMP_WORDS[@]}")
+        cword=$COMP_CWORD
+    fi
+
+    local commands="crc single merge txt c info verify unpack"
+    local command="" i
+    for ((i = 1; i < cword; i++)); do
+        if [[ " $commands " == *" ${words[i]} "* ]]; then
+            command=${words[i]}
+            break
+        fi
+    done
+
+    if [[ -z $command ]]; then
+        COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
+        return
+    fi
+
+    # Options that take a value: complete the value, not an option.
+    case $prev in
+        --format) COMPREPLY=($(compgen -W "bin hex" -- "$cur")); return ;;
+        --bits) COMPREPLY=($(compgen -W "8 16 32" -- "$cur")); return ;;
+        --kind) COMPREPLY=($(compgen -W "flash-crc padded-flash-crc oad merged twin" -- "$cur")); return ;;
+        --keys | --base | --stack-at | --app-at | --image-version | --rom-version | \
+            --app-uid | --stack-uid | --per-line | --name | --length)
+            return ;;
+        -o | --output | --header | --against)
+            compopt -o filenames 2>/dev/null
+            COMPREPLY=($(compgen -f -- "$cur"))
+            return ;;
+    esac
+
+    local options="-h --help -q --quiet"
+    case $command in
+        crc | single) options+=" -o --output --keys --no-twin --format --base --verify" ;;
+        merge) options+=" -o --output --stack-at --app-at --image-version --rom-version --app-uid --stack-uid --format --base --verify" ;;
+        txt) options+=" -o --output --bits --per-line --comma --prefix" ;;
+        c) options+=" -o --output --bits --per-line --name --const --stdint --header" ;;
+        info) options+=" --stack-at --app-at --kind --json" ;;
+        verify) options+=" --keys --against --stack-at --app-at --kind --json" ;;
+        unpack) options+=" -o --output --keys --length" ;;
+    esac
+
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "$options" -- "$cur"))
+    else
+        compopt -o filenames 2>/dev/null
+        COMPREPLY=($(compgen -f -- "$cur"))
+    fi
+}
+complete -F _velk velk
