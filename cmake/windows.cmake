@@ -1,5 +1,5 @@
-# Windows specifics of the programs. Include this file before defining the
-# programs; velk_windows_program() then does the rest for each of them.
+# What the programs need when built for Windows. Include this file before
+# defining the programs; velk_windows_program() then does the rest for each.
 if(WIN32)
   # The .rc file below is compiled by the resource compiler (windres with
   # MinGW-w64), which CMake knows as the RC language.
