@@ -42,11 +42,13 @@ if(NOT WIN32)
     DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions)
 endif()
 
-# On Windows the README sits beside bin/ at the top of the .zip.
+# On Windows the README and the license sit beside bin/ at the top of the
+# .zip. The .deb swaps LICENSE for a Debian copyright file (see below).
+set(velk_docs ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE)
 if(WIN32)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+  install(FILES ${velk_docs} DESTINATION .)
 else()
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${velk_docs} DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
 set(CPACK_PACKAGE_NAME velk)
@@ -62,6 +64,7 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "velk program is made for build pipelines (exit status, errors on stderr,"
   "outputs written whole or not at all); velk-merge and velk-single keep the"
   "command line of earlier releases byte for byte.")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
@@ -75,5 +78,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 # The library dependencies (libc6, libstdc++6, ...) are read off the
 # executables by dpkg-shlibdeps instead of being kept by hand.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# A binary package's control file has no license field: Debian states the
+# license in /usr/share/doc/velk/copyright, which this script writes, with
+# the changelog and the compressed manual pages, into the .deb's tree just
+# before CPack packs it (it leaves the other packages alone).
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/deb-tree.cmake)
 
 include(CPack)
