@@ -241,7 +241,8 @@ TEST(MergeOad, SourceDateEpochGivesTheDefaultVersionOfBothHeaders) {
         MergeCase c{{.M = 0x100, .L = 0x200}, {"-m", "0x100", "-l", "0x200"}, true};
         c.layout.version = k.version;
         const Merged m = merge_model(boot, stack, app, c.layout);
-        const Environment env = {{"SOURCE_DATE_EPOCH", k.epoch}};
+        // The time zone is far from UTC, so that a local time would show.
+        const Environment env = {{"SOURCE_DATE_EPOCH", k.epoch}, {"TZ", "VLK-05:30"}};
         const Outcome r = run_velk(velk_merge, c.args(), inputs(boot, stack, app), {}, env);
         EXPECT_EQ(r.out, success_text(c, boot, m));
         Files want = inputs(boot, stack, app);

@@ -130,7 +130,8 @@ TEST(SingleOad, SourceDateEpochGivesTheDefaultVersion) {
     const Bytes image = ref_flash_crc_image(input);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.epoch);
-        const Environment env = {{"SOURCE_DATE_EPOCH", c.epoch}};
+        // The time zone is far from UTC, so that a local time would show.
+        const Environment env = {{"SOURCE_DATE_EPOCH", c.epoch}, {"TZ", "VLK-05:30"}};
         const Outcome r = run_velk(velk_single, {"-oad", "app.bin"}, {{"app.bin", input}}, {}, env);
         EXPECT_EQ(r.out, start_lines(100, {.version = c.version, .version_given = false}) +
                              encrypt_success(image.size()) + banner);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -68,7 +69,31 @@ TEST_F(OadOptions, DefaultsAreAppliedAndAnnouncedInOrder) {
     }
 }
 
+// A time zone far from UTC for one test, so that a local time would show.
+class FarTimeZone {
+public:
+    FarTimeZone() {
+        if (const char* tz = std::getenv("TZ")) saved_ = tz;
+        setenv("TZ", "VLK-05:30", 1);
+        tzset();
+    }
+    ~FarTimeZone() {
+        if (saved_) {
+            setenv("TZ", saved_->c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+    }
+    FarTimeZone(const FarTimeZone&) = delete;
+    FarTimeZone& operator=(const FarTimeZone&) = delete;
+
+private:
+    std::optional<std::string> saved_;
+};
+
 TEST_F(OadOptions, SourceDateEpochGivesTheVersionOfThatTimeInUtc) {
+    const FarTimeZone zone;
     // Worked out by hand from the calendar: the year plus the month from 0,
     // the day, the hour, the minute and the second.
     const struct {
