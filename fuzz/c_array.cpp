@@ -1,23 +1,31 @@
-// The C array writer, round trip: any input bytes with any "-t" and "-l"
-// are written to a file, the -c command runs on it in-process, and the
-// generated C file is read back and taken apart. The numbers in its body,
+// The C array format, round trip: any input bytes are written out as a C
+// array and the file is read back and taken apart. The numbers in its body,
 // laid out little-endian, must give the input followed by zeros up to the
 // last whole element; the declared count and size must match the body; the
 // head, the separators and the lines must be as the format has them.
 //
-// Input: byte 0 picks the flags, byte 1 the "-t" value, byte 2 the "-l"
-// value; the rest is the image.
+// Byte 0 picks the way in. Below 0x80, the -c command runs in-process on a
+// file, and byte 0 picks its flags, byte 1 the "-t" value and byte 2 the
+// "-l" value. From 0x80 up, the format runs through write_export with
+// settings no command line reaches: byte 0 also picks the element width,
+// const and the <stdint.h> types; bytes 1-4 are the elements per line
+// (little-endian), byte 5 the length of the array's name, which follows.
+// The rest is the image.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "export/c_array.hpp"
+#include "compat/c_command.hpp"
+#include "formats/export.hpp"
+#include "io/file.hpp"
 
 namespace fs = std::filesystem;
 
@@ -144,12 +152,23 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+namespace {
+
+// What the file must say, and how it was made.
+struct Expected {
+    std::string name;  // of the file, as its first line shows it
+    std::size_t bytes = 4;
+    std::uint64_t per_line = 16;
+    std::string array = "bin2array";
+    bool constant = false;
+    bool fixed_width = false;
+};
+
+// Runs the -c command on in.bin with options from the first three bytes.
+Expected run_command(const std::uint8_t* data, std::size_t size) {
     const std::uint8_t flags = size > 0 ? data[0] : 0;
     const TypeValue type = type_values[(size > 1 ? data[1] : 0) % std::size(type_values)];
     const std::uint8_t line_pick = size > 2 ? data[2] : 0;
-    const std::string input =
-        size > 3 ? std::string(reinterpret_cast<const char*>(data) + 3, size - 3) : "";
 
     // "-l" as a small decimal number, or one of the tokens above.
     std::string line_token = std::to_string(line_pick % 40);
@@ -171,27 +190,81 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (dangling) args.emplace_back((flags & 16) != 0 ? "-t" : "-l");
     // A value option that ends the command line counts as absent; only the
     // first occurrence of an option counts.
-    const std::size_t bytes = with_type ? type.bytes : 4;
-    const std::uint64_t per_line = with_lines ? (line_count == 0 ? 1 : line_count) : 16;
+    Expected want;
+    want.name = given_name ? "out.c" : "in_qz.c";
+    want.bytes = with_type ? type.bytes : 4;
+    want.per_line = with_lines ? (line_count == 0 ? 1 : line_count) : 16;
 
-    std::ofstream("in.bin", std::ios::binary) << input;
     std::vector<const char*> argv;
     for (const std::string& a : args) argv.push_back(a.c_str());
     argv.push_back(nullptr);
     check(velk::bin2c(static_cast<int>(args.size()), argv.data()) == 0);
     std::fflush(stdout);
+    return want;
+}
 
-    const std::string name = given_name ? "out.c" : "in_qz.c";
-    const std::string file = read_all(name);
-    fs::remove(name);
+// Runs the format itself on in.bin with the settings the first bytes pick.
+Expected run_format(const std::uint8_t* data, std::size_t size) {
+    const std::uint8_t flags = data[0];
+    Expected want;
+    want.name = "out.c";
+    constexpr std::size_t widths[] = {1, 2, 4, 4};
+    want.bytes = widths[(flags >> 2) & 3];
+    want.constant = (flags & 1) != 0;
+    want.fixed_width = (flags & 2) != 0;
+    std::uint32_t per_line = 0;
+    for (std::size_t k = 0; k < 4; ++k) {
+        per_line |= static_cast<std::uint32_t>(1 + k < size ? data[1 + k] : 0) << (8 * k);
+    }
+    want.per_line = per_line == 0 ? 1 : per_line;
+    const std::size_t name_end = std::min<std::size_t>(size, 6 + (size > 5 ? data[5] % 16 : 0));
+    // The name as given, kept to the characters of a C identifier.
+    if (name_end > 6) want.array.clear();
+    for (std::size_t i = 6; i < name_end; ++i) {
+        constexpr char allowed[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_0123456789";
+        want.array.push_back(allowed[data[i] % (sizeof allowed - 1)]);
+    }
+
+    velk::export_settings settings;
+    settings.cell_bits = static_cast<int>(8 * want.bytes);
+    settings.per_line = per_line;
+    settings.array_name = want.array;
+    settings.constant = want.constant;
+    settings.fixed_width_types = want.fixed_width;
+    velk::File in = velk::File::open("in.bin", velk::File::Mode::read);
+    velk::File out = velk::File::open("out.c", velk::File::Mode::create);
+    check(in && out);
+    const std::optional<std::uint64_t> input_size = velk::file_size(in);
+    const velk::export_result r =
+        velk::write_export(velk::c_array_format(), settings, {"out.c", input_size}, in, out);
+    check(!r.read_failed && !r.write_failed && out.close());
+    return want;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const bool format_itself = size > 0 && data[0] >= 0x80;
+    std::size_t image_at = std::min<std::size_t>(size, 3);
+    if (format_itself) image_at = std::min<std::size_t>(size, 6 + (size > 5 ? data[5] % 16 : 0));
+    const std::string input(reinterpret_cast<const char*>(data) + image_at, size - image_at);
+    std::ofstream("in.bin", std::ios::binary) << input;
+    const Expected want = format_itself ? run_format(data, size) : run_command(data, size);
+
+    const std::string file = read_all(want.name);
+    fs::remove(want.name);
     fs::remove("in.bin");
 
     std::string_view text(file);
-    check(take(text, "\r\n//" + name +
+    check(take(text, "\r\n//" + want.name +
                          ", the following array is genearted by the tool: velkmill.exe\r\n\r\n\r\n"));
+    if (want.fixed_width) check(take(text, "#include <stdint.h>\r\n\r\n"));
+    if (want.constant) check(take(text, "const "));
+    const std::size_t bytes = want.bytes;
     const char* type_word =
-        bytes == 1 ? "unsigned char" : bytes == 2 ? "unsigned short" : "unsigned int";
-    check(take(text, type_word) && take(text, " bin2array["));
+        want.fixed_width ? (bytes == 1 ? "uint8_t" : bytes == 2 ? "uint16_t" : "uint32_t")
+                         : (bytes == 1 ? "unsigned char" : bytes == 2 ? "unsigned short" : "unsigned int");
+    check(take(text, type_word) && take(text, " ") && take(text, want.array) && take(text, "["));
     const std::uint64_t declared = take_decimal(text);
     check(take(text, "] ="));
     if (bytes == 1) {
@@ -207,7 +280,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     text.remove_suffix(tail.size());
 
     std::uint64_t elements = 0;
-    const std::string image = take_body(text, bytes, per_line, elements);
+    const std::string image = take_body(text, bytes, want.per_line, elements);
     check(declared == elements);
     check(elements == (input.size() + bytes - 1) / bytes);
     // The input, then zeros above it in the last element.

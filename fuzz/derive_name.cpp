@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/names.hpp"
+#include "compat/names.hpp"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The rule prints its warnings; keep the fuzzer's output readable.

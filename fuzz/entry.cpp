@@ -1,5 +1,7 @@
 // The whole entry point of one program, with an argument vector built from
-// the fuzz input, run in a scratch directory holding a few small images.
+// the fuzz input, run in a scratch directory holding a few small images. A
+// word "SOURCE_DATE_EPOCH=value" is not an argument: it sets that variable
+// for the run, which is otherwise unset.
 // It must not crash or hang, must leave the images as they were (unless
 // the command line names one as an output), and must write nothing outside
 // that directory.
@@ -17,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/entry.hpp"
+#include "compat/entry.hpp"
 #include VELK_FUZZ_OAD_HEADER
 
 namespace fs = std::filesystem;
@@ -107,6 +109,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         ++i;
         words.push_back(raw);
+    }
+    unsetenv("SOURCE_DATE_EPOCH");
+    const std::string variable = "SOURCE_DATE_EPOCH=";
+    for (auto w = words.begin() + 1; w != words.end();) {
+        if (!w->starts_with(variable)) {
+            ++w;
+            continue;
+        }
+        setenv("SOURCE_DATE_EPOCH", w->c_str() + variable.size(), 1);
+        w = words.erase(w);
     }
     std::vector<const char*> argv;
     for (const std::string& w : words) argv.push_back(w.c_str());

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "cli/args.hpp"
+#include "compat/args.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

@@ -36,8 +36,12 @@ std::vector<std::string> wrapper_words() {
 }
 
 [[noreturn]] void child(const std::string& dir, const std::vector<std::string>& argv_words,
-                        int out_fd, const Limits& limits) {
+                        int out_fd, const Limits& limits, const Environment& environment) {
     if (chdir(dir.c_str()) != 0) _exit(126);
+    unsetenv("SOURCE_DATE_EPOCH");
+    for (const auto& [name, value] : environment) {
+        if (setenv(name.c_str(), value.c_str(), 1) != 0) _exit(126);
+    }
     dup2(out_fd, STDOUT_FILENO);
     close(out_fd);
     const int null_in = open("/dev/null", O_RDONLY);
@@ -104,7 +108,7 @@ Files Sandbox::files() const {
 }
 
 Outcome Sandbox::run(const std::string& program, const std::vector<std::string>& args,
-                 const Limits& limits) const {
+                     const Limits& limits, const Environment& environment) const {
     std::vector<std::string> argv_words = wrapper_words();
     argv_words.push_back(program);
     argv_words.insert(argv_words.end(), args.begin(), args.end());
@@ -115,7 +119,7 @@ Outcome Sandbox::run(const std::string& program, const std::vector<std::string>&
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         close(pipe_fd[0]);
-        child(dir_, argv_words, pipe_fd[1], limits);
+        child(dir_, argv_words, pipe_fd[1], limits, environment);
     }
     close(pipe_fd[1]);
 
@@ -140,9 +144,9 @@ Outcome Sandbox::run(const std::string& program, const std::vector<std::string>&
 }
 
 Outcome run_velk(const std::string& program, const std::vector<std::string>& args,
-             const Files& inputs, const Limits& limits) {
+                 const Files& inputs, const Limits& limits, const Environment& environment) {
     Sandbox box(inputs);
-    return box.run(program, args, limits);
+    return box.run(program, args, limits, environment);
 }
 
 std::string format(const char* f, ...) {

@@ -39,6 +39,12 @@ struct Limits {
     std::optional<std::uint64_t> file_size;
 };
 
+// Variables set in the program's environment. SOURCE_DATE_EPOCH is removed
+// first in every run, so that a value the test machine happens to carry
+// cannot change what a program prints or writes; a test that wants it sets
+// it here.
+using Environment = std::map<std::string, std::string>;
+
 class Sandbox {
 public:
     explicit Sandbox(const Files& inputs = {});
@@ -57,7 +63,7 @@ public:
     // sandbox. When VELK_TEST_WRAPPER is set (for example to a valgrind
     // command line), the program runs under that wrapper.
     Outcome run(const std::string& program, const std::vector<std::string>& args,
-            const Limits& limits = {}) const;
+                const Limits& limits = {}, const Environment& environment = {}) const;
 
     Files files() const;
 
@@ -67,7 +73,8 @@ private:
 
 // One-shot form: a fresh sandbox holding inputs, one run, sandbox removed.
 Outcome run_velk(const std::string& program, const std::vector<std::string>& args,
-             const Files& inputs = {}, const Limits& limits = {});
+                 const Files& inputs = {}, const Limits& limits = {},
+                 const Environment& environment = {});
 
 // printf into a string, for expected console lines.
 std::string format(const char* f, ...) __attribute__((format(printf, 1, 2)));

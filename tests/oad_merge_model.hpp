@@ -1,28 +1,14 @@
 #pragma once
-// An independent model of the merged flash layout, built in memory with
-// zlib's CRC-32, to check velk-merge's files against.
-
-#include <zlib.h>
+// An independent model of the merged flash layout, built whole in memory
+// with zlib's CRC-32, to check velk's merged images against.
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "harness.hpp"
+#include "support.hpp"
 
 namespace velk::test {
-
-// CRC-32/JAMCRC is the complement of zlib's CRC-32.
-inline std::uint32_t jamcrc(const Bytes& data) {
-    return ~static_cast<std::uint32_t>(
-        crc32(0L, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-}
-
-inline Bytes le(std::uint64_t value, int bytes) {
-    Bytes out;
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-    return out;
-}
 
 struct Layout {
     std::uint32_t M = 0x1F00;

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "cli/names.hpp"
+#include "compat/names.hpp"
 
 namespace velk {
 namespace {
@@ -76,44 +76,6 @@ TEST(DeriveFileName, NoStemGivesOneLineAndNoName) {
         EXPECT_EQ(d.printed,
                   std::string(input) + ": no file name stem to derive an output name from\r\n");
     }
-}
-
-TEST(OutputNameCache, GivenNameIsUsedAndNeverOwned) {
-    std::optional<std::string> name = "given.c";
-    int derived = -1;
-    EXPECT_EQ(default_output_name(name, derived, "a.bin", "_qz.c"), "given.c");
-    EXPECT_EQ(derived, 0);
-    release_output_name(name, derived);
-    EXPECT_EQ(name, "given.c");
-}
-
-TEST(OutputNameCache, DerivedNameIsOwnedAndReleased) {
-    std::optional<std::string> name;
-    int derived = 0;
-    EXPECT_EQ(default_output_name(name, derived, "dir/a.bin", "_qz.txt"), "dir/a_qz.txt");
-    EXPECT_EQ(derived, 1);
-    release_output_name(name, derived);
-    EXPECT_FALSE(name);
-}
-
-TEST(OutputNameCache, FailedDerivationLeavesNoName) {
-    std::optional<std::string> name;
-    int derived = 0;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(default_output_name(name, derived, "..", "_qz.c"));
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(derived, 1);
-    release_output_name(name, derived);  // nothing to free, must not fail
-    EXPECT_FALSE(name);
-}
-
-TEST(FreeFileName, AbsentNameIsIgnored) {
-    std::optional<std::string> none;
-    free_file_name(none);
-    EXPECT_FALSE(none);
-    std::optional<std::string> some = "x_merge_boot_stack.bin";
-    free_file_name(some);
-    EXPECT_FALSE(some);
 }
 
 }  // namespace

@@ -29,9 +29,9 @@
 #include <string>
 #include <vector>
 
-#include "export_support.hpp"
 #include "harness.hpp"
 #include "oad_merge_model.hpp"
+#include "support.hpp"
 
 namespace velk::test {
 namespace {
@@ -79,8 +79,8 @@ Files without(Files files, const std::string& name) {
 }
 
 const std::vector<std::string> both = {velk_merge, velk_single};
-const std::string removal = "create_fexit \r\nopen_fexit \r\n";
-const std::string closing = "open_fexit \r\n";
+const std::string& removal = removal_exit;
+const std::string& closing = closing_exit;
 const char* const banner = "@CREATE_FILE_SUCCESS";
 
 // ---- -crc: a.bin of 1000 bytes; image a_crc.bin (1088), then twin a.out (4352) ----
@@ -184,16 +184,6 @@ void add_export_cases(std::vector<Case>& cases) {
 // at 0x2200 and the end padding from 0x2240. Every output after it is no
 // longer than it, so a limit always stops the intermediate first: the
 // outputs' writes are reached through /dev/full.
-// What both -oad flows print once the option notices before these lines are
-// out: the remaining defaults of a run given only "-v 0x102", and the start.
-const std::string oad_start =
-    "you do not appoint rom version,default :0xffff\r\n"
-    "you do not appoint encrypt:default: \r\n"
-    "b=00A5A5A5,00A5A5A5,00A5A5A5,00A5A5A5\r\n"
-    "binary version hex:0x102; dec:258\r\n"
-    "\r\n"
-    "Arm Image Binary will be converted to OAD format binary file.....\r\n";
-
 struct MergeRun {
     Layout layout{.M = 0x1100, .L = 0x2200};
     Files inputs = {{"boot.bin", noise(0x40, 73)}, {"stack.bin", noise(0x40, 74)},
@@ -204,7 +194,7 @@ struct MergeRun {
                 "-m", format("0x%x", layout.M), "-l", format("0x%x", layout.L)};
     }
     std::string started() const {
-        return format("cmd_bin_oad.stack_file_addr :0x%x\r\n", layout.M) + oad_start;
+        return oad_opening({.link_given = true, .stack_at = layout.M});
     }
     std::string boot_copied() const {
         return started() + format("cmd_bin_oad.stack_file_addr=%x\r\nboot_bin_len=%zx\r\n",
@@ -338,7 +328,7 @@ struct SingleRun {
     Files inputs = {{"app.bin", noise(100, 76)}};
     std::vector<std::string> args() const { return {"-oad", "app.bin", "-v", "0x102"}; }
     std::string started() const {
-        return "you do not appoint link addr,default :0x25a80\r\n" + oad_start;
+        return oad_opening();
     }
     std::string copied() const {
         return started() + "cmd_bin_oad.stack_file_addr=1f00\r\nboot_bin_len=64\r\n";

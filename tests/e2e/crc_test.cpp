@@ -1,3 +1,6 @@
+// The -crc command end to end: the image and its twin against the test's own
+// reference, the console lines, and the failures it must report.
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -7,6 +10,7 @@
 #include <vector>
 
 #include "harness.hpp"
+#include "support.hpp"
 
 namespace velk::test {
 namespace {
@@ -15,54 +19,11 @@ namespace fs = std::filesystem;
 
 const std::vector<std::string> programs = {velk_merge, velk_single};
 
-std::string success(std::uint64_t image_size) {
-    char size_line[64];
-    std::snprintf(size_line, sizeof size_line, "        File Size: 0x%04llx\r\n\r\n",
-                  static_cast<unsigned long long>(image_size));
-    return "        Encrypt Seccessfully!\r\n" + std::string(size_line);
-}
-
-// CRC-16/CMS bit by bit, independent of the program's table engine.
-std::uint16_t crc16_cms(const Bytes& block) {
-    std::uint16_t reg = 0xFFFF;
-    for (const char c : block) {
-        reg ^= static_cast<std::uint16_t>(static_cast<std::uint8_t>(c) << 8);
-        for (int bit = 0; bit < 8; ++bit) {
-            reg = static_cast<std::uint16_t>((reg & 0x8000) != 0 ? (reg << 1) ^ 0x8005 : reg << 1);
-        }
-    }
-    return reg;
-}
-
-// The unscrambled image of input: padded 32-byte blocks, each with its CRC.
-Bytes expected_image(Bytes input) {
-    input.append((32 - input.size() % 32) % 32, '\xFF');
-    Bytes image;
-    for (std::size_t at = 0; at < input.size(); at += 32) {
-        const Bytes block = input.substr(at, 32);
-        const std::uint16_t crc = crc16_cms(block);
-        image += block;
-        image += static_cast<char>(crc >> 8);
-        image += static_cast<char>(crc & 0xFF);
-    }
-    return image;
-}
-
-Bytes expected_twin(const Bytes& image) {
-    Bytes text;
-    char line[8];
-    for (const char c : image) {
-        std::snprintf(line, sizeof line, "%02x\r\n", static_cast<unsigned>(static_cast<std::uint8_t>(c)));
-        text += line;
-    }
-    return text;
-}
-
 TEST(CrcCommand, AbcGivesOnePaddedBlockAndItsTwin) {
     const Bytes image = hex("61 62 63") + Bytes(29, '\xFF') + hex("80 DF");
     for (const std::string& program : programs) {
         const Outcome r = run_velk(program, {"-crc", "abc.bin"}, {{"abc.bin", "abc"}});
-        EXPECT_EQ(r.out, success(0x22)) << program;
+        EXPECT_EQ(r.out, encrypt_success(0x22)) << program;
         ASSERT_EQ(r.files.size(), 3u) << program;
         EXPECT_EQ(r.files.at("abc_crc.bin"), image);
         const Bytes& twin = r.files.at("abc.out");
@@ -76,7 +37,7 @@ TEST(CrcCommand, AbcGivesOnePaddedBlockAndItsTwin) {
 TEST(CrcCommand, BlocksOfAllOnesAndAllZeros) {
     const Outcome r = run_velk(velk_single, {"-crc", "fz.bin"},
                                {{"fz.bin", Bytes(32, '\xFF') + Bytes(32, '\0')}});
-    EXPECT_EQ(r.out, success(68));
+    EXPECT_EQ(r.out, encrypt_success(68));
     EXPECT_EQ(r.files.at("fz_crc.bin"),
               Bytes(32, '\xFF') + hex("00 0C") + Bytes(32, '\0') + hex("80 29"));
 }
@@ -85,12 +46,12 @@ TEST(CrcCommand, SizesAroundTheBlockAndPassBoundaries) {
     // 262144 input bytes make one pass of the streaming writer.
     for (const std::size_t size : {0u, 1u, 31u, 32u, 33u, 100u, 262144u + 37u}) {
         const Bytes input = noise(size, static_cast<std::uint32_t>(size + 1));
-        const Bytes image = expected_image(input);
+        const Bytes image = ref_flash_crc_image(input);
         const Outcome r = run_velk(velk_merge, {"-crc", "in.bin"}, {{"in.bin", input}});
-        EXPECT_EQ(r.out, success(image.size())) << size;
+        EXPECT_EQ(r.out, encrypt_success(image.size())) << size;
         EXPECT_EQ(r.files, (Files{{"in.bin", input},
                                   {"in_crc.bin", image},
-                                  {"in.out", expected_twin(image)}}))
+                                  {"in.out", ref_twin(image)}}))
             << size;
     }
 }
@@ -111,11 +72,11 @@ TEST(CrcCommand, OutputNamesByTheWritersOwnRule) {
         {"fw.hex", "fw.hex_crc.bin", "fw.hex.out"},
         {".bin", "_crc.bin", ".out"},
     };
-    const Bytes image = expected_image("abc");
+    const Bytes image = ref_flash_crc_image("abc");
     for (const Case& c : cases) {
         const Outcome r = run_velk(velk_single, {"-crc", c.input}, {{c.input, "abc"}});
-        EXPECT_EQ(r.out, success(34)) << c.input;  // no warning about the extension
-        EXPECT_EQ(r.files, (Files{{c.input, "abc"}, {c.image, image}, {c.twin, expected_twin(image)}}))
+        EXPECT_EQ(r.out, encrypt_success(34)) << c.input;  // no warning about the extension
+        EXPECT_EQ(r.files, (Files{{c.input, "abc"}, {c.image, image}, {c.twin, ref_twin(image)}}))
             << c.input;
     }
 }
@@ -126,7 +87,7 @@ TEST(CrcCommand, InputIsTheThirdTokenWhateverItIs) {
     for (const std::vector<std::string>& args :
          std::vector<std::vector<std::string>>{{"-CRC", "a.bin"}, {"x", "a.bin", "-crc"}}) {
         const Outcome r = run_velk(velk_merge, args, inputs);
-        EXPECT_EQ(r.out, success(34)) << args[0];
+        EXPECT_EQ(r.out, encrypt_success(34)) << args[0];
         EXPECT_EQ(r.files.size(), 3u) << args[0];
     }
     const Outcome swapped = run_velk(velk_merge, {"a.bin", "-crc"}, inputs);
@@ -191,8 +152,8 @@ TEST(CrcCommand, WriteFailuresAreReportedNotPassedAsSuccess) {
     // size limit makes writes fail past its byte: early, in the middle and at
     // the last byte of the image; then of the twin, which is written alongside.
     const Bytes input = noise(1000, 77);
-    const Bytes image = expected_image(input);
-    const Bytes twin = expected_twin(image);
+    const Bytes image = ref_flash_crc_image(input);
+    const Bytes twin = ref_twin(image);
     struct Case {
         std::uint64_t limit;
         std::string failed;
@@ -219,7 +180,7 @@ TEST(CrcCommand, WriteFailuresAreReportedNotPassedAsSuccess) {
     // With room for exactly both outputs nothing fails.
     const Outcome r =
         run_velk(velk_single, {"-crc", "in.bin"}, {{"in.bin", input}}, Limits{.file_size = 4352});
-    EXPECT_EQ(r.out, success(1088));
+    EXPECT_EQ(r.out, encrypt_success(1088));
     EXPECT_EQ(r.files.at("in.out"), twin);
 }
 

@@ -1,3 +1,6 @@
+// -oad of velk-merge end to end: the merged image and both OAD images
+// against the test's own model, the console lines, and every failure.
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -6,18 +9,22 @@
 
 #include "harness.hpp"
 #include "oad_merge_model.hpp"
+#include "support.hpp"
 
 namespace velk::test {
 namespace {
 
-// A merge run on boot.bin, stack.bin and app.bin with a fixed version, and
-// the console text it prints up to the first step that touches a file.
+// A merge run on boot.bin, stack.bin and app.bin with a fixed version
+// (unless `default_version`, the version the run is to find itself), and the
+// console text it prints up to the first step that touches a file.
 struct MergeCase {
     Layout layout;
     std::vector<std::string> extra;  // -m / -l as the layout needs
+    bool default_version = false;
 
     std::vector<std::string> args() const {
-        std::vector<std::string> a = {"-oad", "boot.bin", "stack.bin", "app.bin", "-v", "0x0102"};
+        std::vector<std::string> a = {"-oad", "boot.bin", "stack.bin", "app.bin"};
+        if (!default_version) a.insert(a.end(), {"-v", "0x0102"});
         a.insert(a.end(), extra.begin(), extra.end());
         return a;
     }
@@ -28,16 +35,10 @@ struct MergeCase {
         return false;
     }
     std::string start() const {
-        std::string s;
-        if (!given("-l")) s += "you do not appoint link addr,default :0x25a80\r\n";
-        if (given("-m")) s += format("cmd_bin_oad.stack_file_addr :0x%x\r\n", layout.M);
-        s += "you do not appoint rom version,default :0xffff\r\n"
-             "you do not appoint encrypt:default: \r\n"
-             "b=00A5A5A5,00A5A5A5,00A5A5A5,00A5A5A5\r\n"
-             "binary version hex:0x102; dec:258\r\n"
-             "\r\n"
-             "Arm Image Binary will be converted to OAD format binary file.....\r\n";
-        return s;
+        return oad_opening({.version = layout.version,
+                            .version_given = !default_version,
+                            .link_given = given("-l"),
+                            .stack_at = given("-m") ? layout.M : 0});
     }
     std::string boot_lines(std::size_t boot_len) const {
         return format("cmd_bin_oad.stack_file_addr=%x\r\nboot_bin_len=%zx\r\n", layout.M, boot_len);
@@ -185,7 +186,7 @@ TEST(MergeOad, LengthWordsWrapIsReported) {
 TEST(MergeOad, RefusedLayoutsWriteNothing) {
     const Layout small{.M = 0x100, .L = 0x200};
     const std::vector<std::string> small_args = {"-m", "0x100", "-l", "0x200"};
-    const std::string removal = "create_fexit \r\nopen_fexit \r\n";
+    const std::string& removal = removal_exit;
     const struct {
         const char* name;
         Bytes boot, stack;
@@ -223,6 +224,68 @@ TEST(MergeOad, RefusedLayoutsWriteNothing) {
     }
 }
 
+TEST(MergeOad, SourceDateEpochGivesTheDefaultVersionOfBothHeaders) {
+    // The version of each time in UTC, worked out by hand: the year plus
+    // the month from 0, the day, the hour, the minute and the second.
+    const struct {
+        const char* epoch;
+        std::uint32_t version;
+    } cases[] = {
+        {"0", 1970 + 0 + 1},                            // 1970-01-01 00:00:00
+        {"1234567890", 2009 + 1 + 13 + 23 + 31 + 30},   // 2009-02-13 23:31:30
+        {"1700000000", 2023 + 10 + 14 + 22 + 13 + 20}, // 2023-11-14 22:13:20
+    };
+    const Bytes boot = noise(10, 1), stack = noise(20, 2), app = noise(30, 3);
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.epoch);
+        MergeCase c{{.M = 0x100, .L = 0x200}, {"-m", "0x100", "-l", "0x200"}, true};
+        c.layout.version = k.version;
+        const Merged m = merge_model(boot, stack, app, c.layout);
+        // The time zone is far from UTC, so that a local time would show.
+        const Environment env = {{"SOURCE_DATE_EPOCH", k.epoch}, {"TZ", "VLK-05:30"}};
+        const Outcome r = run_velk(velk_merge, c.args(), inputs(boot, stack, app), {}, env);
+        EXPECT_EQ(r.out, success_text(c, boot, m));
+        Files want = inputs(boot, stack, app);
+        want["app_merge.bin"] = m.merged;
+        want["app_stack.bin"] = m.stack_oad;
+        want["app_app.bin"] = m.app_oad;
+        EXPECT_EQ(r.files, want);
+        // The same value gives the same bytes on every run.
+        const Outcome again = run_velk(velk_merge, c.args(), inputs(boot, stack, app), {}, env);
+        EXPECT_EQ(again.out, r.out);
+        EXPECT_EQ(again.files, r.files);
+    }
+}
+
+TEST(MergeOad, MalformedSourceDateEpochIsRefusedBeforeAnyFile) {
+    const Files in = inputs(noise(4), noise(4), noise(4));
+    const MergeCase c{{}, {}, true};
+    for (const char* epoch : {"abc", "-1", "1.5", "0x10", "1700000000 "}) {
+        const Outcome r = run_velk(velk_merge, c.args(), in, {}, {{"SOURCE_DATE_EPOCH", epoch}});
+        EXPECT_EQ(r.out, std::string("SOURCE_DATE_EPOCH=") + epoch +
+                             " is not a number of seconds since 1970\r\n")
+            << epoch;
+        EXPECT_EQ(r.files, in) << epoch;
+        EXPECT_EQ(r.status, 0);
+    }
+}
+
+TEST(MergeOad, KeysAreOnlyAnnouncedNeverRead) {
+    // The merge scrambles nothing, so its keys are never read as numbers:
+    // one that is not a bare hexadecimal word changes nothing.
+    const Bytes boot = noise(10, 1), stack = noise(20, 2), app = noise(30, 3);
+    const MergeCase plain{{.M = 0x100, .L = 0x200}, {"-m", "0x100", "-l", "0x200"}};
+    const Outcome want = run_velk(velk_merge, plain.args(), inputs(boot, stack, app));
+    std::vector<std::string> args = plain.args();
+    args.insert(args.end(), {"-e", "0x12345678", "zz", "+1", "0x01000000"});
+    const Outcome r = run_velk(velk_merge, args, inputs(boot, stack, app));
+    const std::string key_notices = oad_notices({.link_given = true, .rom_given = true});
+    std::string expected = want.out;
+    expected.erase(expected.find(key_notices), key_notices.size());
+    EXPECT_EQ(r.out, expected);
+    EXPECT_EQ(r.files, want.files);
+}
+
 TEST(MergeOad, FewerThanThreeNamesCreateNothing) {
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"-oad"}, {"-oad", "boot.bin"}, {"-oad", "boot.bin", "stack.bin", "-v"}}) {
@@ -233,12 +296,7 @@ TEST(MergeOad, FewerThanThreeNamesCreateNothing) {
         EXPECT_EQ(r.out.find("open_fexit"), std::string::npos);
     }
     const Outcome r = run_velk(velk_merge, {"-v", "1", "-oad", "a.bin", "b.bin"});
-    EXPECT_EQ(r.out,
-              "you do not appoint link addr,default :0x25a80\r\n"
-              "you do not appoint rom version,default :0xffff\r\n"
-              "you do not appoint encrypt:default: \r\n"
-              "b=00A5A5A5,00A5A5A5,00A5A5A5,00A5A5A5\r\n"
-              "-oad needs three file names after it: boot, stack and app\r\n");
+    EXPECT_EQ(r.out, oad_notices({}) + "-oad needs three file names after it: boot, stack and app\r\n");
 }
 
 TEST(MergeOad, UpperCaseWordLocatesTheNames) {
@@ -340,7 +398,7 @@ TEST(MergeOad, WriteFailuresAreReportedAndNoBannerFollows) {
     const Layout small{.M = 0x100, .L = 0x200};
     const MergeCase c{small, {"-m", "0x100", "-l", "0x200"}};
     const Bytes boot = noise(0x40), stack = noise(0x40), app = noise(0x40);
-    const std::string removal = "create_fexit \r\nopen_fexit \r\n";
+    const std::string& removal = removal_exit;
     const std::string boot_done = c.boot_lines(boot.size()) + "add stack bin start\r\n";
     const struct {
         std::uint64_t limit;

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "cli/args.hpp"
+#include "compat/args.hpp"
 
 namespace velk {
 namespace {

@@ -1,0 +1,221 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "formats/cell.hpp"
+#include "formats/export.hpp"
+#include "harness.hpp"
+#include "io/file.hpp"
+#include "support.hpp"
+
+namespace velk {
+namespace {
+
+using test::Files;
+using test::Sandbox;
+
+// (bytes read, value) of every read_cell call until one comes back short.
+using Reads = std::vector<std::pair<int, std::uint32_t>>;
+
+template <class Source>
+Reads read_all(Source& in, int size) {
+    Reads reads;
+    for (;;) {
+        std::uint32_t value = 0xDEADBEEF;  // must be overwritten on every call
+        const int n = read_cell(in, size, value);
+        reads.emplace_back(n, value);
+        if (n < size) return reads;
+    }
+}
+
+TEST(ReadCell, LittleEndianCellsWithAZeroFilledPartialLastCell) {
+    const struct {
+        std::string bytes;
+        int size;
+        Reads reads;
+    } cases[] = {
+        {"", 1, {{0, 0}}},
+        {"", 4, {{0, 0}}},
+        {"\x01\x02\x03", 1, {{1, 0x01}, {1, 0x02}, {1, 0x03}, {0, 0}}},
+        {"\x01\x02\x03", 2, {{2, 0x0201}, {1, 0x03}}},
+        {"\x01\x02\x03\x04", 2, {{2, 0x0201}, {2, 0x0403}, {0, 0}}},
+        {"\x11\x22\x33\x44\x55", 4, {{4, 0x44332211}, {1, 0x55}}},
+        {"\xFF\xFF\xFF\xFF\x80\x81\x82", 4, {{4, 0xFFFFFFFF}, {3, 0x828180}}},
+    };
+    for (const auto& c : cases) {
+        Sandbox box(Files{{"in.bin", c.bytes}});
+        File file = File::open(box.path() + "/in.bin", File::Mode::read);
+        ASSERT_TRUE(file);
+        BlockReader reader(file, 2);  // a tiny block so cells straddle refills
+        EXPECT_EQ(read_all(reader, c.size), c.reads) << c.bytes.size() << " bytes, size " << c.size;
+        EXPECT_FALSE(reader.error());
+
+        const auto* data = reinterpret_cast<const std::uint8_t*>(c.bytes.data());
+        byte_cursor cursor(std::span(data, c.bytes.size()));
+        EXPECT_EQ(read_all(cursor, c.size), c.reads);
+    }
+}
+
+TEST(ReadCell, AReadErrorEndsInputWithTheValueStoredAndTheErrorKept) {
+    Sandbox box;
+    box.mkdir("dir.bin");
+    File file = File::open(box.path() + "/dir.bin", File::Mode::read);
+    if (!file) GTEST_SKIP() << "this system does not open directories as files";
+    BlockReader reader(file);
+    EXPECT_EQ(read_all(reader, 4), (Reads{{0, 0}}));
+    EXPECT_TRUE(reader.error());
+}
+
+std::string text_of(const cell_text& text, int size, std::uint32_t value) {
+    std::uint8_t out[cell_text::max_length];
+    std::uint8_t* end = out;
+    switch (size) {
+        case 1: end = text.write<1>(value, out); break;
+        case 2: end = text.write<2>(value, out); break;
+        default: end = text.write<4>(value, out); break;
+    }
+    return std::string(reinterpret_cast<const char*>(out), static_cast<std::size_t>(end - out));
+}
+
+TEST(CellText, UpperCaseDigitsAtFullWidthWithPrefixAndSeparator) {
+    const struct {
+        bool prefix;
+        const char* separator;
+        int size;
+        std::uint32_t value;
+        const char* text;
+    } cases[] = {
+        {false, " ", 1, 0x0A, "0A "},
+        {false, ",", 1, 0xFF, "FF,"},
+        {true, " ", 1, 0x00, "0x00 "},
+        {true, ", ", 1, 0xAB, "0xAB, "},
+        {false, " ", 2, 0x0003, "0003 "},
+        {true, "", 2, 0xBEEF, "0xBEEF"},
+        {false, ",", 4, 0x00000055, "00000055,"},
+        {true, ", ", 4, 0xFFFFFFFF, "0xFFFFFFFF, "},
+        {true, "", 4, 0x80000000, "0x80000000"},
+    };
+    for (const auto& c : cases) {
+        const cell_text text(c.prefix, c.separator);
+        EXPECT_EQ(text_of(text, c.size, c.value), c.text);
+    }
+}
+
+// ---- The formats through their driver ----
+
+struct Exported {
+    export_result result;
+    test::Bytes text;
+};
+
+Exported run_export(const export_format& format, const export_settings& settings,
+                    const test::Bytes& input) {
+    Sandbox box(Files{{"in.bin", input}});
+    File in = File::open(box.path() + "/in.bin", File::Mode::read);
+    File out = File::open(box.path() + "/out.c", File::Mode::create);
+    const export_result r = write_export(format, settings, {"out.c", input.size()}, in, out);
+    out.close();
+    return {r, box.read("out.c")};
+}
+
+// What no command line of velk-merge or velk-single reaches: the array's
+// name, const and the <stdint.h> types.
+TEST(CArrayFormat, DeclarationFollowsTheSettings) {
+    const struct {
+        int bits;
+        const char* name;
+        bool constant, fixed;
+        std::string declaration, body;
+    } cases[] = {
+        {8, "bin2array", false, false, "unsigned char bin2array[3] = ", "0x01, 0x02, 0x03"},
+        {8, "image", true, false, "const unsigned char image[3] = ", "0x01, 0x02, 0x03"},
+        {8, "b", false, true, "uint8_t b[3] = ", "0x01, 0x02, 0x03"},
+        {16, "fw", true, true, "const uint16_t fw[2] =     //binary file size:3 Bytes",
+         "0x0201, 0x0003"},
+        {32, "bin2array", false, true, "uint32_t bin2array[1] =     //binary file size:3 Bytes",
+         "0x00030201"},
+    };
+    for (const auto& c : cases) {
+        export_settings s;
+        s.cell_bits = c.bits;
+        s.array_name = c.name;
+        s.constant = c.constant;
+        s.fixed_width_types = c.fixed;
+        const Exported e = run_export(c_array_format(), s, "\x01\x02\x03");
+        EXPECT_FALSE(e.result.read_failed || e.result.write_failed);
+        EXPECT_EQ(e.text, "\r\n//out.c, the following array is genearted by the tool: "
+                          "velkmill.exe\r\n\r\n\r\n" +
+                              std::string(c.fixed ? "#include <stdint.h>\r\n\r\n" : "") +
+                              c.declaration + "\r\n{\r\n    " + c.body +
+                              "\r\n};\r\n\r\n//eof\r\n\r\n")
+            << c.declaration;
+    }
+}
+
+TEST(CArrayFormat, ConstFixedWidthArraysCompileToTheInputBytes) {
+    // A small C program includes the generated file and prints every
+    // element; the system C compiler is the judge of the syntax.
+    const std::string printer =
+        "#include <stdio.h>\n"
+        "#include \"out.c\"\n"
+        "int main(void) {\n"
+        "    unsigned long i;\n"
+        "    for (i = 0; i < sizeof image / sizeof image[0]; ++i)\n"
+        "        printf(\"%lx\\n\", (unsigned long)image[i]);\n"
+        "    return 0;\n"
+        "}\n";
+    for (const int bits : {8, 16, 32}) {
+        export_settings s;
+        s.cell_bits = bits;
+        s.array_name = "image";
+        s.constant = true;
+        s.fixed_width_types = true;
+        s.per_line = 5;
+        const test::Bytes input = test::noise(37, static_cast<std::uint32_t>(bits));
+        const Exported e = run_export(c_array_format(), s, input);
+        Sandbox box(Files{{"out.c", e.text}, {"main.c", printer}});
+        const std::string dir = "'" + box.path() + "'";
+        ASSERT_TRUE(test::shell("cc -std=c99 -Wall -Wextra -pedantic -Werror -o " + dir +
+                                "/print " + dir + "/main.c 2>&1"))
+            << bits << "-bit elements do not compile";
+        const auto printed = test::shell(dir + "/print");
+        ASSERT_TRUE(printed);
+        std::istringstream lines(*printed);
+        test::Bytes bytes;
+        for (unsigned long value; lines >> std::hex >> value;) {
+            for (int k = 0; k < bits / 8; ++k) bytes.push_back(static_cast<char>(value >> (8 * k)));
+        }
+        test::Bytes expected = input;
+        expected.resize((input.size() + bits / 8 - 1) / (bits / 8) * (bits / 8), '\0');
+        EXPECT_EQ(bytes, expected) << bits;
+    }
+}
+
+TEST(ExportDriver, ReportsAFailedReadAndAFailedWrite) {
+    Sandbox box;
+    box.mkdir("dir.bin");
+    box.write("in.bin", "abc");
+    for (const export_format* format : {&text_dump_format(), &c_array_format()}) {
+        File dir = File::open(box.path() + "/dir.bin", File::Mode::read);
+        File out = File::open(box.path() + "/out", File::Mode::create);
+        if (dir) {
+            const export_result r = write_export(*format, {}, {"out", 0}, dir, out);
+            EXPECT_TRUE(r.read_failed);
+            EXPECT_FALSE(r.write_failed);
+        }
+        if (!std::filesystem::exists("/dev/full")) continue;
+        File in = File::open(box.path() + "/in.bin", File::Mode::read);
+        File full = File::open("/dev/full", File::Mode::create);
+        const export_result r = write_export(*format, {}, {"full", 3}, in, full);
+        EXPECT_FALSE(r.read_failed);
+        EXPECT_TRUE(r.write_failed);
+    }
+}
+
+}  // namespace
+}  // namespace velk
