@@ -6,6 +6,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <variant>
 
 #include "cli/commands.hpp"
@@ -210,6 +211,15 @@ int run(int argc, const char* const* argv) {
         "Run 'velk COMMAND --help' for the options of a command.");
     for (const command& row : commands) row.define(*app.add_subcommand(row.name, row.summary), s);
 
+    // CLI11 would only say that a command is required; name the word.
+    if (argc > 1 && argv[1][0] != '-') {
+        bool known = false;
+        for (const command& row : commands) known = known || std::string_view(argv[1]) == row.name;
+        if (!known) {
+            std::fprintf(stderr, "velk: unknown command '%s' (see velk --help)\n", argv[1]);
+            return static_cast<int>(exit_status::usage);
+        }
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -217,8 +227,8 @@ int run(int argc, const char* const* argv) {
             app.exit(e);
             return 0;
         }
-        std::fprintf(stderr, "velk: %s\n", e.what());
-        std::fprintf(stderr, "Run 'velk --help' for usage.\n");
+        // One line, as every error: the option or operand and what is wrong.
+        std::fprintf(stderr, "velk: %s (see velk --help)\n", e.what());
         return static_cast<int>(exit_status::usage);
     } catch (const failure& f) {
         std::fprintf(stderr, "velk: %s\n", f.what());

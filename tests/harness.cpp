@@ -1,6 +1,7 @@
 #include "harness.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -23,6 +24,7 @@ namespace velk::test {
 
 const char* const velk_merge = VELK_MERGE_PATH;
 const char* const velk_single = VELK_SINGLE_PATH;
+const char* const velk = VELK_PATH;
 
 namespace {
 
@@ -36,7 +38,8 @@ std::vector<std::string> wrapper_words() {
 }
 
 [[noreturn]] void child(const std::string& dir, const std::vector<std::string>& argv_words,
-                        int out_fd, const Limits& limits, const Environment& environment) {
+                        int out_fd, int err_fd, const std::string& input_file,
+                        const Limits& limits, const Environment& environment) {
     if (chdir(dir.c_str()) != 0) _exit(126);
     unsetenv("SOURCE_DATE_EPOCH");
     for (const auto& [name, value] : environment) {
@@ -44,8 +47,10 @@ std::vector<std::string> wrapper_words() {
     }
     dup2(out_fd, STDOUT_FILENO);
     close(out_fd);
-    const int null_in = open("/dev/null", O_RDONLY);
-    if (null_in >= 0) dup2(null_in, STDIN_FILENO);
+    dup2(err_fd, STDERR_FILENO);
+    close(err_fd);
+    const int in = open(input_file.empty() ? "/dev/null" : input_file.c_str(), O_RDONLY);
+    if (in >= 0) dup2(in, STDIN_FILENO);
     if (limits.file_size) {
         signal(SIGXFSZ, SIG_IGN);
         const rlimit lim{static_cast<rlim_t>(*limits.file_size),
@@ -108,36 +113,66 @@ Files Sandbox::files() const {
 }
 
 Outcome Sandbox::run(const std::string& program, const std::vector<std::string>& args,
-                     const Limits& limits, const Environment& environment) const {
+                     const Limits& limits, const Environment& environment,
+                     const std::optional<Bytes>& standard_input) const {
     std::vector<std::string> argv_words = wrapper_words();
     argv_words.push_back(program);
     argv_words.insert(argv_words.end(), args.begin(), args.end());
 
-    int pipe_fd[2];
-    if (pipe(pipe_fd) != 0) throw std::runtime_error("pipe failed");
+    // Standard input comes from a file outside the sandbox, so it is not
+    // among the files the run leaves.
+    std::string input_file;
+    if (standard_input) {
+        input_file = (fs::temp_directory_path() / "velk-stdin-XXXXXX").string();
+        const int fd = mkstemp(input_file.data());
+        if (fd < 0) throw std::runtime_error("mkstemp failed");
+        close(fd);
+        std::ofstream(input_file, std::ios::binary)
+            .write(standard_input->data(), static_cast<std::streamsize>(standard_input->size()));
+    }
+
+    int out_pipe[2];
+    int err_pipe[2];
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
-        close(pipe_fd[0]);
-        child(dir_, argv_words, pipe_fd[1], limits, environment);
+        close(out_pipe[0]);
+        close(err_pipe[0]);
+        child(dir_, argv_words, out_pipe[1], err_pipe[1], input_file, limits, environment);
     }
-    close(pipe_fd[1]);
+    close(out_pipe[1]);
+    close(err_pipe[1]);
 
+    // Both streams at once, so that a program filling one pipe never waits
+    // for the harness to empty the other.
     Outcome result;
+    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open_streams = 2;
     char chunk[4096];
-    for (;;) {
-        const ssize_t n = ::read(pipe_fd[0], chunk, sizeof chunk);
-        if (n > 0) {
-            result.out.append(chunk, static_cast<std::size_t>(n));
-        } else if (n == 0 || errno != EINTR) {
+    while (open_streams > 0) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
             break;
         }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            const ssize_t n = ::read(fds[i].fd, chunk, sizeof chunk);
+            if (n > 0) {
+                sinks[i]->append(chunk, static_cast<std::size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_streams;
+            }
+        }
     }
-    close(pipe_fd[0]);
 
     int wstatus = 0;
     while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
     }
+    if (!input_file.empty()) std::remove(input_file.c_str());
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     result.files = files();
     return result;

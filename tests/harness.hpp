@@ -23,12 +23,14 @@ using Files = std::map<std::string, Bytes>;  // relative path -> contents;
                                              // a directory shows as "name/" -> "",
                                              // a symbolic link as "name@" -> target
 
-// Paths of the two programs under test.
+// Paths of the programs under test.
 extern const char* const velk_merge;
 extern const char* const velk_single;
+extern const char* const velk;
 
 struct Outcome {
     std::string out;  // everything written to standard output
+    std::string err;  // everything written to standard error
     int status = -1;  // exit status, or 128 + signal number
     Files files;      // the directory's contents afterwards
 };
@@ -61,9 +63,11 @@ public:
 
     // Runs program with args (argv[0] is the program's own path) inside the
     // sandbox. When VELK_TEST_WRAPPER is set (for example to a valgrind
-    // command line), the program runs under that wrapper.
+    // command line), the program runs under that wrapper. Standard input is
+    // `standard_input` when given, else empty (/dev/null).
     Outcome run(const std::string& program, const std::vector<std::string>& args,
-                const Limits& limits = {}, const Environment& environment = {}) const;
+                const Limits& limits = {}, const Environment& environment = {},
+                const std::optional<Bytes>& standard_input = std::nullopt) const;
 
     Files files() const;
 
