@@ -77,7 +77,7 @@ struct mixer {
         std::uint32_t out = 0;
         for (int i = 0; i < width; ++i) {
             bool b = bit(x, (i - rotate + width) % width);
-            if (bit(pattern_mask, i)) b = b != bit(x, i == 16 && top >= 0 ? top : nibble[i % 4]);
+            if (bit(pattern_mask, i)) b = b != bit(x, i == 16 && top >= 0 ? top : nibble[static_cast<std::size_t>(i % 4)]);
             out |= at(b, i);
         }
         return out;

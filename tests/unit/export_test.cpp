@@ -190,8 +190,9 @@ TEST(CArrayFormat, ConstFixedWidthArraysCompileToTheInputBytes) {
         for (unsigned long value; lines >> std::hex >> value;) {
             for (int k = 0; k < bits / 8; ++k) bytes.push_back(static_cast<char>(value >> (8 * k)));
         }
+        const auto width = static_cast<std::size_t>(bits / 8);
         test::Bytes expected = input;
-        expected.resize((input.size() + bits / 8 - 1) / (bits / 8) * (bits / 8), '\0');
+        expected.resize((input.size() + width - 1) / width * width, '\0');
         EXPECT_EQ(bytes, expected) << bits;
     }
 }
