@@ -44,7 +44,7 @@ TEST(BlockWriter, EveryByteArrivesInOrderWhateverTheOutputsLength) {
         {
             BlockWriter out(sink, 4096);
             std::size_t at = 0;
-            for (int step = 0; at < input.size(); ++step) {
+            for (std::size_t step = 0; at < input.size(); ++step) {
                 const std::size_t n = std::min<std::size_t>(input.size() - at, 1 + step % 700);
                 switch (step % 4) {
                     case 0: out.put(std::span(input).subspan(at, n)); break;
