@@ -98,6 +98,9 @@ std::uint16_t image_version(const merge_settings& s, const common_settings& comm
                     "' is not a number of seconds since 1970");
     }
     const std::optional<std::uint32_t> version = default_image_version(epoch);
+    if (!version && epoch.what == source_date::kind::time) {
+        usage_error(std::string("SOURCE_DATE_EPOCH: '") + variable + "' is beyond the calendar");
+    }
     if (!version) fail(exit_status::usage, "cannot tell the time for the image version");
     const auto v = static_cast<std::uint16_t>(*version & 0xFFFFu);
     if (!common.quiet) {
@@ -164,6 +167,7 @@ void run_merge(const merge_settings& s, const common_settings& common) {
     const std::string app_name = prefix + "_app.bin";
 
     if (const auto e = check_layout(s.layout)) layout_failed(*e, s);
+    const std::uint16_t version = image_version(s, common);
     input_file boot = open_input(s.boot, input_need::known_size);
     input_file stack = open_input(s.stack, input_need::known_size);
     input_file app = open_input(s.app, input_need::known_size);
@@ -176,8 +180,7 @@ void run_merge(const merge_settings& s, const common_settings& common) {
         usage_error("--base: the merged image of " + std::to_string(plan.total_length()) +
                     " bytes at that base runs past the 32-bit address space");
     }
-    const merge_header_fields fields{image_version(s, common), s.stack_uid, s.app_uid,
-                                     s.rom_version};
+    const merge_header_fields fields{version, s.stack_uid, s.app_uid, s.rom_version};
     for (const auto& [what, length] : {std::pair{"stack", plan.stack_image_length()},
                                        std::pair{"app", plan.app_image_length()}}) {
         if (length >= length_words_limit) {

@@ -46,11 +46,15 @@ bool number_option(int argc, const char* const* argv, std::string_view word,
 // SOURCE_DATE_EPOCH cannot be read as a time.
 bool default_version(const char* source_date_epoch, std::uint32_t& version) {
     const source_date epoch = read_source_date_epoch(source_date_epoch);
-    if (epoch.what == source_date::kind::malformed) {
+    const std::optional<std::uint32_t> from_epoch =
+        epoch.what == source_date::kind::time ? default_image_version(epoch) : std::nullopt;
+    // A time too far ahead for the calendar is no more a date than a word.
+    if (epoch.what == source_date::kind::malformed ||
+        (epoch.what == source_date::kind::time && !from_epoch)) {
         say("SOURCE_DATE_EPOCH=%s is not a number of seconds since 1970\r\n", source_date_epoch);
         return false;
     }
-    version = default_image_version(epoch).value_or(0);
+    version = from_epoch ? *from_epoch : default_image_version(epoch).value_or(0);
     return true;
 }
 

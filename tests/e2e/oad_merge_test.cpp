@@ -260,7 +260,7 @@ TEST(MergeOad, SourceDateEpochGivesTheDefaultVersionOfBothHeaders) {
 TEST(MergeOad, MalformedSourceDateEpochIsRefusedBeforeAnyFile) {
     const Files in = inputs(noise(4), noise(4), noise(4));
     const MergeCase c{{}, {}, true};
-    for (const char* epoch : {"abc", "-1", "1.5", "0x10", "1700000000 "}) {
+    for (const char* epoch : {"abc", "-1", "1.5", "0x10", "1700000000 ", "999999999999999999"}) {
         const Outcome r = run_velk(velk_merge, c.args(), in, {}, {{"SOURCE_DATE_EPOCH", epoch}});
         EXPECT_EQ(r.out, std::string("SOURCE_DATE_EPOCH=") + epoch +
                              " is not a number of seconds since 1970\r\n")

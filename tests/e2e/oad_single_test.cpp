@@ -148,7 +148,8 @@ TEST(SingleOad, SourceDateEpochGivesTheDefaultVersion) {
 
 TEST(SingleOad, MalformedSourceDateEpochIsRefusedBeforeAnyFile) {
     const Files inputs = {{"app.bin", noise(100, 19)}};
-    for (const char* epoch : {"abc", "-1", "1.5", " 1700000000", "1700000000 ", "0x10"}) {
+    for (const char* epoch : {"abc", "-1", "1.5", " 1700000000", "1700000000 ", "0x10",
+                              "999999999999999999"}) {
         SCOPED_TRACE(epoch);
         const Outcome r = run_velk(velk_single, {"-oad", "app.bin"}, inputs, {},
                                    {{"SOURCE_DATE_EPOCH", epoch}});

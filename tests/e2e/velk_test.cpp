@@ -168,6 +168,7 @@ TEST(VelkUsage, EachBadCommandLineIsOneLineOnStderrAndNothingWritten) {
         {{"c", "a.bin", "--name", "2fast"}, {}, "--name: '2fast'"},
         {{"merge", "a.bin", "b.bin", "c.bin"}, {{"SOURCE_DATE_EPOCH", "yesterday"}}, "SOURCE_DATE_EPOCH: 'yesterday'"},
         {{"merge", "a.bin", "b.bin", "c.bin"}, {{"SOURCE_DATE_EPOCH", "-1"}}, "SOURCE_DATE_EPOCH: '-1'"},
+        {{"merge", "a.bin", "b.bin", "c.bin"}, {{"SOURCE_DATE_EPOCH", "999999999999999999"}}, "beyond the calendar"},
         // An output that is an input; two outputs with one name.
         {{"crc", "a.bin", "-o", "a.bin"}, {}, "a.bin is the input a.bin"},
         {{"c", "a.bin", "--header", "a.bin"}, {}, "a.bin is the input"},
