@@ -291,7 +291,7 @@ std::vector<Fault> fault_cases() {
          "x.out: write error: No space left", {}, "", "", "x.out"},
         {"merge_limit", {"merge", "boot.bin", "stack.bin", "app.bin", "--image-version", "1"},
          bad_output, "write error: File too large", 100000},
-        {"layout_refused", {"merge", "boot.bin", "stack.bin", "app.bin", "--stack-at", "0x100"},
+        {"layout_refused", {"merge", "boot.bin", "stack.bin", "app.bin", "--stack-at", "0x100", "-q"},
          bad_input, "boot.bin: 0xBB8 bytes long, it runs into the stack image at 0x100", {}},
         {"no_header_room", {"merge", "boot.bin", "stack.bin", "app.bin", "--stack-at", "8"},
          bad_input, "--stack-at 0x8 leaves no room", {}},
