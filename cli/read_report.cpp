@@ -355,13 +355,40 @@ json fields_json(const image_report& r, const report_names& names) {
     return f;
 }
 
+const char* candidate_id(rejection::candidate what) {
+    using candidate = rejection::candidate;
+    switch (what) {
+        case candidate::intel_hex: return "intel-hex";
+        case candidate::text_twin: return "text-twin";
+        case candidate::merged: return "merged";
+        case candidate::oad: return "oad";
+        case candidate::padded_flash_crc: return "padded-flash-crc";
+        case candidate::flash_crc: return "flash-crc";
+    }
+    return "flash-crc";
+}
+
+const char* reason_id(rejection::reason why) {
+    using reason = rejection::reason;
+    switch (why) {
+        case reason::not_a_record: return "not-a-record";
+        case reason::not_twin_text: return "not-twin-text";
+        case reason::too_short: return "too-short";
+        case reason::no_header: return "no-header";
+        case reason::not_multiple: return "not-multiple-of-256";
+        case reason::not_erased_end: return "last-byte-not-erased";
+        case reason::block_crcs: return "block-crcs";
+        case reason::empty: return "empty";
+    }
+    return "empty";
+}
+
 json tried_json(const detection& d) {
     json tried = json::array();
     for (const rejection& r : d.tried) {
         detection one;
         one.tried = {r};
-        std::string text = tried_text(one);
-        tried.push_back(text);
+        tried.push_back({{"kind", candidate_id(r.what)}, {"reason", reason_id(r.why)}, {"message", tried_text(one)}});
     }
     return tried;
 }

@@ -9,6 +9,9 @@ namespace velk {
 namespace {
 
 constexpr std::uint64_t padding_unit = 256;
+
+// Every block's CRC-16 covers exactly its 32 data bytes.
+using block_crc = Crc16Block<crc16_cms_model, block_data_bytes>;
 constexpr std::size_t word_bytes = 4;
 
 bool erased(std::span<const std::uint8_t> bytes) {
@@ -41,7 +44,7 @@ void store_le(std::uint8_t* p, std::uint32_t v) {
 }  // namespace
 
 bool block_crc_ok(const std::uint8_t* block) {
-    const std::uint16_t crc = crc16_cms::compute(std::span(block, block_data_bytes));
+    const std::uint16_t crc = block_crc::compute(block);
     return block[block_data_bytes] == (crc >> 8) && block[block_data_bytes + 1] == (crc & 0xFF);
 }
 
@@ -103,7 +106,7 @@ flash_crc_checker::flash_crc_checker(const flash_crc_layout& layout, problem_lis
 void flash_crc_checker::check_blocks(const std::uint8_t* blocks, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint8_t* block = blocks + i * block_bytes;
-        const std::uint16_t crc = crc16_cms::compute(std::span(block, block_data_bytes));
+        const std::uint16_t crc = block_crc::compute(block);
         const auto stored = static_cast<std::uint16_t>(block[block_data_bytes] << 8 |
                                                        block[block_data_bytes + 1]);
         if (crc != stored) {
