@@ -218,7 +218,7 @@ template <const crc_model& model, std::size_t N>
 class Crc16Block {
 public:
     // CRC of the N bytes at `bytes`.
-    static std::uint16_t compute(const std::uint8_t* bytes) {
+    static constexpr std::uint16_t compute(const std::uint8_t* bytes) {
         std::uint16_t even = constant;
         std::uint16_t odd = 0;
         for (std::size_t i = 0; i + 1 < N; i += 2) {
@@ -263,5 +263,6 @@ constexpr std::uint8_t check_digits[] = {'1', '2', '3', '4', '5', '6', '7', '8',
 }
 static_assert(crc16_cms::compute(detail::check_digits) == crc16_cms_model.check);
 static_assert(crc32_jamcrc::compute(detail::check_digits) == crc32_jamcrc_model.check);
+static_assert(Crc16Block<crc16_cms_model, 9>::compute(detail::check_digits) == crc16_cms_model.check);
 
 }  // namespace velk

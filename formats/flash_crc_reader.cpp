@@ -55,24 +55,33 @@ flash_crc_layout plain_flash_layout(std::uint64_t size) {
 flash_crc_layout padded_flash_layout(std::uint64_t size, std::span<const std::uint8_t> tail) {
     flash_crc_layout layout{size, 0, true};
     if (size == 0) return layout;
-    // The blocks end in [size - 256, size - 1].
+    // The blocks end in [size - 256, size - 1]. Of those places, the one
+    // that fits best: the least padding that is not 0xFF, then a last
+    // block whose CRC checks out (a bad one costs 2, more than one damaged
+    // padding byte, so a damaged padding byte cannot pass for the end of
+    // the blocks), then a last block that is not all 0xFF.
     const std::uint64_t lowest = size > padding_unit ? (size - padding_unit + block_bytes - 1) / block_bytes : 0;
     const std::uint64_t highest = (size - 1) / block_bytes;
+    const std::uint64_t tail_start = size - tail.size();
+    std::uint64_t best_cost = UINT64_MAX;
     for (std::uint64_t n = highest + 1; n-- > lowest;) {
-        const std::uint8_t* last = block_in_tail(size, tail, n);
-        if (last != nullptr && block_crc_ok(last)) {
+        const std::uint64_t end = n * block_bytes;
+        if (end < tail_start) break;
+        std::uint64_t cost = 0;
+        for (std::uint64_t at = end; at < size; ++at) {
+            if (tail[static_cast<std::size_t>(at - tail_start)] != 0xFF) ++cost;
+        }
+        if (const std::uint8_t* last = block_in_tail(size, tail, n)) {
+            if (!block_crc_ok(last)) cost += 2;
+            if (erased(std::span(last, block_bytes))) cost += 1;
+        } else if (n != 0) {
+            continue;
+        }
+        if (cost < best_cost) {
+            best_cost = cost;
             layout.blocks = n;
-            return layout;
         }
     }
-    for (std::uint64_t n = highest + 1; n-- > lowest;) {
-        const std::uint8_t* last = block_in_tail(size, tail, n);
-        if (last != nullptr && !erased(std::span(last, block_bytes))) {
-            layout.blocks = n;
-            return layout;
-        }
-    }
-    layout.blocks = lowest;
     return layout;
 }
 

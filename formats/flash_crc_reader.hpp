@@ -38,12 +38,12 @@ inline constexpr std::size_t layout_tail_bytes = 512;
 flash_crc_layout plain_flash_layout(std::uint64_t size);
 
 // A padded image of `size` bytes whose last min(size, layout_tail_bytes)
-// bytes are `tail`. Its padding is 1 to 256 bytes, so its last block ends
-// in the last 256 bytes but one; of those places, the last block is the
-// last one whose CRC checks out (padding never forms a good block: 32 bytes
-// of 0xFF have the CRC 0x000C, not 0xFFFF), or failing that the last one
-// that is not all 0xFF, so that one damaged byte, in the last block or in
-// the padding, does not move the end of the blocks.
+// bytes are `tail`. Its padding is 1 to 256 bytes, so its blocks end in
+// its last 256 bytes but one; of those places, the one where the padding
+// is all 0xFF and the last block's CRC checks out, or with one byte
+// damaged (in the last block or in the padding) the place that fits best
+// (padding never forms a good block: 32 bytes of 0xFF have the CRC
+// 0x000C, not 0xFFFF).
 flash_crc_layout padded_flash_layout(std::uint64_t size, std::span<const std::uint8_t> tail);
 
 // Whether an image of `size` bytes ending in `tail` (as above) is better

@@ -1,6 +1,7 @@
 #include "harness.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -23,6 +24,7 @@ namespace velk::test {
 
 const char* const velk_merge = VELK_MERGE_PATH;
 const char* const velk_single = VELK_SINGLE_PATH;
+const char* const velk = VELK_PATH;
 
 namespace {
 
@@ -36,10 +38,14 @@ std::vector<std::string> wrapper_words() {
 }
 
 [[noreturn]] void child(const std::string& dir, const std::vector<std::string>& argv_words,
-                        int out_fd, const Limits& limits) {
+                        int out_fd, int err_fd, const Limits& limits,
+                        const std::vector<std::string>& environment) {
     if (chdir(dir.c_str()) != 0) _exit(126);
     dup2(out_fd, STDOUT_FILENO);
     close(out_fd);
+    dup2(err_fd, STDERR_FILENO);
+    close(err_fd);
+    for (const std::string& entry : environment) putenv(const_cast<char*>(entry.c_str()));
     const int null_in = open("/dev/null", O_RDONLY);
     if (null_in >= 0) dup2(null_in, STDIN_FILENO);
     if (limits.file_size) {
@@ -104,32 +110,48 @@ Files Sandbox::files() const {
 }
 
 Outcome Sandbox::run(const std::string& program, const std::vector<std::string>& args,
-                 const Limits& limits) const {
+                 const Limits& limits, const std::vector<std::string>& environment) const {
     std::vector<std::string> argv_words = wrapper_words();
     argv_words.push_back(program);
     argv_words.insert(argv_words.end(), args.begin(), args.end());
 
     int pipe_fd[2];
-    if (pipe(pipe_fd) != 0) throw std::runtime_error("pipe failed");
+    int err_fd[2];
+    if (pipe(pipe_fd) != 0 || pipe(err_fd) != 0) throw std::runtime_error("pipe failed");
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         close(pipe_fd[0]);
-        child(dir_, argv_words, pipe_fd[1], limits);
+        close(err_fd[0]);
+        child(dir_, argv_words, pipe_fd[1], err_fd[1], limits, environment);
     }
     close(pipe_fd[1]);
+    close(err_fd[1]);
 
+    // Both pipes are drained as data come, so that neither can fill up
+    // while the other is waited on.
     Outcome result;
+    pollfd fds[2] = {{pipe_fd[0], POLLIN, 0}, {err_fd[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
     char chunk[4096];
-    for (;;) {
-        const ssize_t n = ::read(pipe_fd[0], chunk, sizeof chunk);
-        if (n > 0) {
-            result.out.append(chunk, static_cast<std::size_t>(n));
-        } else if (n == 0 || errno != EINTR) {
+    int open_pipes = 2;
+    while (open_pipes > 0) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
             break;
         }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            const ssize_t n = ::read(fds[i].fd, chunk, sizeof chunk);
+            if (n > 0) {
+                sinks[i]->append(chunk, static_cast<std::size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_pipes;
+            }
+        }
     }
-    close(pipe_fd[0]);
 
     int wstatus = 0;
     while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {

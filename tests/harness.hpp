@@ -23,12 +23,14 @@ using Files = std::map<std::string, Bytes>;  // relative path -> contents;
                                              // a directory shows as "name/" -> "",
                                              // a symbolic link as "name@" -> target
 
-// Paths of the two programs under test.
+// Paths of the programs under test.
 extern const char* const velk_merge;
 extern const char* const velk_single;
+extern const char* const velk;
 
 struct Outcome {
     std::string out;  // everything written to standard output
+    std::string err;  // everything written to standard error
     int status = -1;  // exit status, or 128 + signal number
     Files files;      // the directory's contents afterwards
 };
@@ -56,8 +58,10 @@ public:
     // Runs program with args (argv[0] is the program's own path) inside the
     // sandbox. When VELK_TEST_WRAPPER is set (for example to a valgrind
     // command line), the program runs under that wrapper.
+    // `environment` holds NAME=value entries added to the program's
+    // environment for this run only.
     Outcome run(const std::string& program, const std::vector<std::string>& args,
-            const Limits& limits = {}) const;
+            const Limits& limits = {}, const std::vector<std::string>& environment = {}) const;
 
     Files files() const;
 
