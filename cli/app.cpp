@@ -177,7 +177,8 @@ void base_option(CLI::App& app, std::optional<std::uint32_t>& base) {
            [&base](const std::string& text) {
                base = static_cast<std::uint32_t>(parse_number("--base", text, max32));
            },
-           "Intel HEX: address of the image's first byte (default: the first record's)")
+           "Intel HEX: address of the image's first byte (default: the start of the first "
+           "record's 64 KiB page)")
         ->type_name("N");
 }
 

@@ -224,13 +224,26 @@ void run_unpack(const unpack_settings& s, const common_settings& common) {
     std::optional<cut_sink> cut;
     check_request request;
     request.keys = s.keys;
+    // The twin beside the image, when there is one, is checked as verify
+    // checks it: it tells blocks that were moved or lost, which their own
+    // CRCs cannot.
+    report_names names;
+    names.path = s.image;
+    File twin;
+    if (d.encoding != image_encoding::text_twin) {
+        if (const auto twin_name = twin_beside(s.image, d.kind)) {
+            twin = File::open(*twin_name, File::Mode::read);
+            if (twin) {
+                request.twin = &twin;
+                names.twin = *twin_name;
+            }
+        }
+    }
     request.data = s.length ? &cut.emplace(output, *s.length) : static_cast<byte_sink*>(&output);
     const image_report report = check_image(input.file, d, options, request);
     if (report.data_failed) write_failed(output);
     if (report.problems.total(check::read_error) != 0) read_failed(input);
     if (!report.ok()) {
-        report_names names;
-        names.path = s.image;
         std::fputs(problem_lines(report, names, "velk:   ").c_str(), stderr);
         fail(exit_status::check_failed, s.image + ": " + std::to_string(report.problems.total()) +
                                             " problems (listed above); " + name + " was not written");

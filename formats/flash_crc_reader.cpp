@@ -92,9 +92,12 @@ bool reads_as_padded(std::uint64_t size, std::span<const std::uint8_t> tail) {
         if (last != nullptr && block_crc_ok(last)) return false;
     }
     if (size % padding_unit == 0) return true;
+    // Neither form: cut or grown. Padding is told by a run of 0xFF longer
+    // than a block; a byte or two of 0xFF after whole blocks is more
+    // likely a plain image grown.
     const flash_crc_layout padded = padded_flash_layout(size, tail);
     const std::uint64_t after = padded.tail();
-    return after <= tail.size() && erased(tail.last(static_cast<std::size_t>(after)));
+    return after >= block_bytes && after <= tail.size() && erased(tail.last(static_cast<std::size_t>(after)));
 }
 
 block_evidence sample_blocks(std::span<const std::uint8_t> head, std::uint64_t blocks,

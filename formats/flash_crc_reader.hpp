@@ -49,8 +49,8 @@ flash_crc_layout padded_flash_layout(std::uint64_t size, std::span<const std::ui
 // Whether an image of `size` bytes ending in `tail` (as above) is better
 // read as padded than as plain: it ends in 0xFF, and either its length is
 // a multiple of 256 and its last 34 bytes are not a good block, or its
-// length fits neither form and the padded reading leaves only 0xFF after
-// the blocks.
+// length fits neither form and the padded reading leaves a block's length
+// or more of 0xFF, and nothing else, after the blocks.
 bool reads_as_padded(std::uint64_t size, std::span<const std::uint8_t> tail);
 
 // True when the 34 bytes at `block` are 32 data bytes followed by their

@@ -61,11 +61,11 @@ public:
     }
     bool reads_padded() const { return reads_as_padded(s_.size, s_.tail); }
 
-    // The first blocks mostly check out; or the image of nothing, padded:
-    // 256 bytes of 0xFF.
-    bool flash_evidence(const flash_crc_layout& layout) const {
+    // The first blocks mostly check out (all of them, when `strict`); or
+    // the image of nothing, padded: 256 bytes of 0xFF.
+    bool flash_evidence(const flash_crc_layout& layout, bool strict = false) const {
         const block_evidence e = sample_blocks(s_.head, layout.blocks);
-        if (e.good != 0 && 2 * e.good >= e.checked) return true;
+        if (e.good != 0 && (strict ? e.good == e.checked : 2 * e.good >= e.checked)) return true;
         return layout.padded && layout.blocks == 0 && s_.size == 256 && s_.tail.size() == 256 &&
                all_erased(s_.tail);
     }
@@ -267,9 +267,13 @@ detection classify(const image_sample& sample, const kind_choice& choice, const 
         }
     }
 
+    // Blocks that all check out settle it first: an OAD header's fields
+    // could come about by chance (0xFF data look like a reserved field and a
+    // wrapped length), a run of good CRC-16s cannot.
+    const bool padded = c.reads_padded();
+    if (c.flash_evidence(c.flash_layout(padded), true)) return as_flash(padded);
     if (c.merged(false)) return as_merged();
     if (c.oad(false)) return as_oad();
-    const bool padded = c.reads_padded();
     if (c.flash_evidence(c.flash_layout(padded))) return as_flash(padded);
     if (c.flash_evidence(c.flash_layout(!padded))) return as_flash(!padded);
     if (sample.crcs) {

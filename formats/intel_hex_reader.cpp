@@ -135,7 +135,7 @@ void intel_hex_source::take_line() {
     }
     const std::uint64_t address = std::uint64_t{upper_} << 16 | r->address;
     if (!summary_.base) {
-        summary_.base = options_.base ? *options_.base : address;
+        summary_.base = options_.base ? *options_.base : address & ~std::uint64_t{0xFFFF};
         next_address_ = *summary_.base;
     }
     const std::uint64_t base = *summary_.base;

@@ -18,9 +18,10 @@
 namespace velk {
 
 struct intel_hex_read_options {
-    // Address of the image's first byte; by default the first data
-    // record's address (an image that begins with all-0xFF records then
-    // comes out without them: give the base to get them back).
+    // Address of the image's first byte; by default the start of the 64
+    // KiB page of the first data record, since velk's writer leaves out
+    // all-0xFF records, the first ones too, and flash images start on such
+    // a page. An image at another address needs its base given.
     std::optional<std::uint32_t> base;
     // Longest image to decode, gaps included; a record beyond it is a
     // problem and its data are dropped.

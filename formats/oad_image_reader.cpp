@@ -57,9 +57,17 @@ bool header_plausible(std::span<const std::uint8_t> bytes, std::uint64_t length)
     if (bytes.size() < oad_header_size || length < oad_header_size) return false;
     const oad_header h = decode_oad_header(bytes);
     if (h.reserved[0] != 0xFF || h.reserved[1] != 0xFF) return false;
+    // The length the field stands for, plus as many times 0x10000 words as
+    // the image may have wrapped it: the nearest to the real length.
     constexpr std::uint64_t wrap = std::uint64_t{0x10000} * 4;
-    const std::uint64_t diff = (length - length_from_words(h.length_words)) % wrap;
-    return diff <= 256 || wrap - diff <= 256;
+    const std::uint64_t implied = length_from_words(h.length_words);
+    const std::uint64_t wraps = length / wrap;
+    for (std::uint64_t k = wraps == 0 ? 0 : wraps - 1; k <= wraps + 1; ++k) {
+        const std::uint64_t candidate = implied + k * wrap;
+        const std::uint64_t diff = candidate > length ? candidate - length : length - candidate;
+        if (diff <= 256) return true;
+    }
+    return false;
 }
 
 std::optional<std::string> printable_uid(std::uint32_t uid) {

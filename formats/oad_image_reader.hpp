@@ -42,8 +42,9 @@ void compare_oad_header(const oad_header_report& h, const oad_header& written, i
 
 // Whether the 16 bytes at `bytes` look like the header of an OAD image of
 // `length` bytes, its CRC aside: reserved bytes FF FF and a length_words
-// within 256 bytes of the length (after the 16-bit wrap), so that an image
-// cut short or grown by a little is still recognised.
+// within 256 bytes of the length (through as many 16-bit wraps as the
+// length has had), so that an image cut short or grown by a little is
+// still recognised.
 bool header_plausible(std::span<const std::uint8_t> bytes, std::uint64_t length);
 
 // The uid's four bytes in stored order, when each is printable ASCII.

@@ -74,11 +74,12 @@ std::size_t twin_source::read(std::span<std::uint8_t> buf) {
 
 bool looks_like_twin(std::span<const std::uint8_t> head) {
     const std::size_t whole = head.size() / twin_line_bytes;
-    if (whole == 0) return false;
-    for (std::size_t i = 0; i < whole; ++i) {
-        if (!good_line(head.data() + i * twin_line_bytes)) return false;
+    if (whole == 0 || !good_line(head.data())) return false;
+    std::size_t bad = 0;
+    for (std::size_t i = 1; i < whole; ++i) {
+        if (!good_line(head.data() + i * twin_line_bytes)) ++bad;
     }
-    return true;
+    return 16 * bad <= whole;
 }
 
 }  // namespace velk

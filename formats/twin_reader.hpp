@@ -35,8 +35,9 @@ private:
     bool ended_ = false;
 };
 
-// True when `head`, the first bytes of a file, is twin text: at least one
-// whole line, and every whole line in it well formed.
+// True when `head`, the first bytes of a file, is twin text: its first
+// line well formed, and no more than one in 16 of its whole lines not (a
+// twin with a damaged line is still a twin, to be checked as one).
 bool looks_like_twin(std::span<const std::uint8_t> head);
 
 }  // namespace velk

@@ -404,23 +404,27 @@ TEST(IntelHexReader, DecodesWhatSrecCatWrites) {
     std::fill(raw.begin() + 100, raw.begin() + 400, 0xFF);
     const temp_file bin(raw);
     const std::string hex_path = bin.path() + ".hex";
-    // 0xFFF0: the image runs across a 64 KiB page.
-    const std::string command = "srec_cat " + bin.path() + " -binary -offset 0xFFF0 -o " + hex_path +
+    // 0x2FFF0: the image runs across a 64 KiB page.
+    const std::string command = "srec_cat " + bin.path() + " -binary -offset 0x2FFF0 -o " + hex_path +
                                 " -intel -output_block_size=16 2>/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
     std::ifstream in(hex_path, std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(in)), {});
     std::remove(hex_path.c_str());
 
-    for (const std::optional<std::uint32_t> base : {std::optional<std::uint32_t>{}, std::optional<std::uint32_t>{0xFFF0}}) {
+    // Given its base, the image; by default, from the start of the first
+    // record's 64 KiB page, 0xFFF0 bytes of 0xFF first.
+    for (const std::uint32_t base : {0x2FFF0u, 0x20000u}) {
         problem_list problems;
         memory_source source(text);
         intel_hex_read_options options;
-        options.base = base;
+        if (base == 0x2FFF0) options.base = base;
         intel_hex_source hex(source, problems, options);
-        EXPECT_EQ(read_all(hex), raw);
+        Bytes expected(0x2FFF0 - base, 0xFF);
+        expected.insert(expected.end(), raw.begin(), raw.end());
+        EXPECT_EQ(read_all(hex), expected);
         EXPECT_TRUE(problems.empty()) << describe(problems);
-        EXPECT_EQ(hex.summary().base, 0xFFF0u);
+        EXPECT_EQ(hex.summary().base, base);
         EXPECT_TRUE(hex.summary().end_record);
     }
 }
@@ -469,14 +473,17 @@ TEST(IntelHexReader, ReportsEachFaultOnItsLine) {
         Bytes data;
     };
     const Bytes both{1, 2, 3, 4, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 5, 6};
+    // b alone: the image starts at its page, 0x0000.
+    const Bytes only_b{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 5, 6};
     const row rows[] = {
         {"bad checksum", ":0400000001020304F3\r\n" + b + end, check::hex_checksum, 1, both},
-        {"not hex digits", ":04000000010203G4F2\r\n" + b + end, check::hex_syntax, 1, {5, 6}},
-        {"count does not match", ":0500000001020304F2\r\n" + b + end, check::hex_syntax, 1, {5, 6}},
-        {"no colon", "0400000001020304F2\r\n" + b + end, check::hex_syntax, 1, {5, 6}},
+        {"not hex digits", ":04000000010203G4F2\r\n" + b + end, check::hex_syntax, 1, only_b},
+        {"count does not match", ":0500000001020304F2\r\n" + b + end, check::hex_syntax, 1, only_b},
+        {"no colon", "0400000001020304F2\r\n" + b + end, check::hex_syntax, 1, only_b},
         {"empty line", a + "\r\n" + b + end, check::hex_syntax, 2, both},
         {"segment address record", a + ":020000021000EC\r\n" + b + end, check::hex_record_type, 2, both},
-        {"records out of order", b + a + end, check::hex_address, 2, {5, 6}},
+        {"records out of order", b + a + end, check::hex_address, 2,
+         {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 5, 6}},
         {"overlap", a + ":0100020009F4\r\n" + end, check::hex_address, 2, {1, 2, 3, 4}},
         {"across a 64 KiB page", ":02FFFF000102FD\r\n" + end, check::hex_address, 1, {}},
         {"no end record", a + b, check::hex_end, 0, both},
