@@ -65,7 +65,7 @@ std::string ceil_blocks(std::size_t n) { return std::to_string((n + 31) / 32); }
 // the image. One sandbox a size, one output a key set and format.
 void flash_round_trips(const char* command, bool padded) {
     const std::vector<std::string> key_sets{"00A5A5A5,00A5A5A5,00A5A5A5,00A5A5A5", keys_a};
-    for (const std::size_t n : {0, 1, 31, 32, 33, 255, 256, 5000}) {
+    for (const std::size_t n : {0u, 1u, 31u, 32u, 33u, 255u, 256u, 5000u}) {
         const Bytes input = noise(n, static_cast<std::uint32_t>(n + 5));
         Sandbox box({{"app.bin", input}});
         std::vector<std::string> info{"info", "--json"};

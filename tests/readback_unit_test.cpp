@@ -352,7 +352,7 @@ TEST(FlashCrcChecker, DescrambledDataAreTheInputForEveryKeySet) {
         {0xDEADBEEF, 0x00000001, 0xCAFEF00D, 0x7F00017F},
         {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFE0000FF},
     };
-    for (const std::size_t n : {0, 1, 31, 32, 33, 255, 256, 5000}) {
+    for (const std::size_t n : {0u, 1u, 31u, 32u, 33u, 255u, 256u, 5000u}) {
         const Bytes raw = noise(n, static_cast<std::uint32_t>(n * 3 + 1));
         const temp_file input(raw);
         for (const scramble_keys& keys : key_sets) {
@@ -871,7 +871,7 @@ TEST(Compare, FirstDifferenceAndHowManyDiffer) {
         EXPECT_EQ(result.differing, r.differing);
         EXPECT_EQ(result.actual_length, r.actual.size());
     }
-    for (const std::size_t n : {0, 1, 31, 32, 33}) {
+    for (const std::size_t n : {0u, 1u, 31u, 32u, 33u}) {
         memory_source raw(Bytes(n, 7));
         erased_to_multiple filled(raw, 32);
         const Bytes out = read_all(filled);
