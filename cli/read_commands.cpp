@@ -245,8 +245,10 @@ void run_unpack(const unpack_settings& s, const common_settings& common) {
     if (report.problems.total(check::read_error) != 0) read_failed(input);
     if (!report.ok()) {
         std::fputs(problem_lines(report, names, "velk:   ").c_str(), stderr);
-        fail(exit_status::check_failed, s.image + ": " + std::to_string(report.problems.total()) +
-                                            " problems (listed above); " + name + " was not written");
+        const std::uint64_t count = report.problems.total();
+        fail(exit_status::check_failed, s.image + ": " + std::to_string(count) +
+                                            (count == 1 ? " problem" : " problems") + " (listed above); " + name +
+                                            " was not written");
     }
     if (cut && cut->dropped_data() != 0) {
         fail(exit_status::check_failed,

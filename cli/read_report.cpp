@@ -220,7 +220,9 @@ std::string header_lines(const oad_header_report& h, const std::string& indent) 
 }
 
 std::string map_lines(const merged_report& m, const std::string& indent) {
-    std::string out = indent + "offset     end        length      region\n";
+    char title[96];
+    std::snprintf(title, sizeof title, "%-10s %-10s %10s  %s\n", "offset", "end", "length", "region");
+    std::string out = indent + title;
     for (const map_row& row : m.map) {
         std::string what;
         switch (row.region) {
