@@ -25,7 +25,7 @@ flash_crc_layout layout_of(const Bytes& image, bool padded) {
     return padded ? padded_flash_layout(image.size(), tail) : plain_flash_layout(image.size());
 }
 
-std::uint64_t check(const Bytes& image, const flash_crc_layout& layout, const scramble_keys& keys,
+std::uint64_t problems_in(const Bytes& image, const flash_crc_layout& layout, const scramble_keys& keys,
                     vector_sink* data, std::size_t piece) {
     problem_list problems;
     flash_crc_checker checker(layout, problems, keys, data);
@@ -54,8 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Any bytes as an image.
     const Bytes as_image(raw.begin(), raw.end());
-    check(as_image, plain_flash_layout(as_image.size()), keys, nullptr, piece);
-    check(as_image, layout_of(as_image, true), keys, nullptr, piece);
+    problems_in(as_image, plain_flash_layout(as_image.size()), keys, nullptr, piece);
+    problems_in(as_image, layout_of(as_image, true), keys, nullptr, piece);
 
     File input = memory_file(raw);
     vector_sink image;
@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const flash_crc_layout layout = layout_of(image.data, padded);
     require(layout.blocks == (raw.size() + 31) / 32);
     vector_sink back;
-    require(check(image.data, layout, keys, &back, piece) == 0);
+    require(problems_in(image.data, layout, keys, &back, piece) == 0);
     Bytes expected(raw.begin(), raw.end());
     expected.resize((raw.size() + 31) / 32 * 32, 0xFF);
     require(back.data == expected);
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!image.data.empty()) {
         Bytes damaged = image.data;
         damaged[damage_at % damaged.size()] ^= static_cast<std::uint8_t>(flags | 1);
-        require(check(damaged, layout, keys, nullptr, piece) != 0);
+        require(problems_in(damaged, layout, keys, nullptr, piece) != 0);
     }
     return 0;
 }

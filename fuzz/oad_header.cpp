@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint64_t failing = (report.crc_ok() ? 0 : 1) + (report.length_ok() ? 0 : 1) +
                                   (report.reserved_ok() ? 0 : 1);
     require(problems.total() == failing);
-    require(!report.wrapped() || report.length >= length_words_limit);
+    require(!report.wrapped() || report.length >= std::uint64_t{0x10000} * 4);  // 0x10000 words or more
     if (report.length_ok() && length >= oad_header_size) {
         // Within 256 bytes: a length_words that is right is plausible when
         // the reserved bytes are.
