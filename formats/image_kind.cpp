@@ -267,12 +267,13 @@ detection classify(const image_sample& sample, const kind_choice& choice, const 
         }
     }
 
-    // Blocks that all check out settle it first: an OAD header's fields
-    // could come about by chance (0xFF data look like a reserved field and a
-    // wrapped length), a run of good CRC-16s cannot.
+    // Two headers that fit come first (a merged image's boot may itself be
+    // a flash CRC image); then blocks that all check out, before one
+    // header at 0, whose fields 0xFF data can imitate, where a run of good
+    // CRC-16s does not come about by chance.
+    if (c.merged(false)) return as_merged();
     const bool padded = c.reads_padded();
     if (c.flash_evidence(c.flash_layout(padded), true)) return as_flash(padded);
-    if (c.merged(false)) return as_merged();
     if (c.oad(false)) return as_oad();
     if (c.flash_evidence(c.flash_layout(padded))) return as_flash(padded);
     if (c.flash_evidence(c.flash_layout(!padded))) return as_flash(!padded);

@@ -760,6 +760,8 @@ TEST(ImageKind, TellsEveryKindFromItsContentAlone) {
     const Bytes m = merged_image(in);
     const std::uint64_t s = in.stack_at - 16;
     const std::uint64_t a = in.app_at - 16;
+    merge_inputs crc_boot = in;
+    crc_boot.boot = flash_image(noise(320, 12), false);  // 340 bytes of good blocks
     const Bytes stack_oad(m.begin() + static_cast<std::ptrdiff_t>(s), m.end());
     const Bytes app_oad(m.begin() + static_cast<std::ptrdiff_t>(a), m.end());
     const Bytes flash = flash_image(noise(1000, 4), false);
@@ -794,6 +796,7 @@ TEST(ImageKind, TellsEveryKindFromItsContentAlone) {
         {"merged image", m, E::binary, K::merged},
         {"merged image, stack header's reserved damaged", damaged(m, s + 12), E::binary, K::merged},
         {"merged image, app header's length damaged", damaged(m, a + 7), E::binary, K::merged},
+        {"merged image whose boot is a flash CRC image", merged_image(crc_boot), E::binary, K::merged},
         {"stack OAD image", stack_oad, E::binary, K::oad_stack},
         {"stack OAD image, app header's reserved damaged", damaged(stack_oad, a - s + 12), E::binary, K::oad_stack},
         {"app OAD image", app_oad, E::binary, K::oad_app},
