@@ -756,12 +756,15 @@ TEST(MergedChecker, NamesEachDamagedPlace) {
 
 TEST(ImageKind, TellsEveryKindFromItsContentAlone) {
     const merge_inputs in = small_merge();
-    const merge_layout layout{in.stack_at, in.app_at};
     const Bytes m = merged_image(in);
     const std::uint64_t s = in.stack_at - 16;
     const std::uint64_t a = in.app_at - 16;
+    // A boot that is itself a flash CRC image of 20 blocks, so that the
+    // first 16 blocks of the merged image all check out.
     merge_inputs crc_boot = in;
-    crc_boot.boot = flash_image(noise(320, 12), false);  // 340 bytes of good blocks
+    crc_boot.stack_at = 0x400;
+    crc_boot.app_at = 0x800;
+    crc_boot.boot = flash_image(noise(640, 12), false);
     const Bytes stack_oad(m.begin() + static_cast<std::ptrdiff_t>(s), m.end());
     const Bytes app_oad(m.begin() + static_cast<std::ptrdiff_t>(a), m.end());
     const Bytes flash = flash_image(noise(1000, 4), false);
@@ -781,6 +784,7 @@ TEST(ImageKind, TellsEveryKindFromItsContentAlone) {
         Bytes file;
         image_encoding encoding;
         image_kind kind;
+        merge_layout layout = {0x200, 0x600};  // small_merge's
     };
     using E = image_encoding;
     using K = image_kind;
@@ -796,7 +800,8 @@ TEST(ImageKind, TellsEveryKindFromItsContentAlone) {
         {"merged image", m, E::binary, K::merged},
         {"merged image, stack header's reserved damaged", damaged(m, s + 12), E::binary, K::merged},
         {"merged image, app header's length damaged", damaged(m, a + 7), E::binary, K::merged},
-        {"merged image whose boot is a flash CRC image", merged_image(crc_boot), E::binary, K::merged},
+        {"merged image whose boot is a flash CRC image", merged_image(crc_boot), E::binary, K::merged,
+         {0x400, 0x800}},
         {"stack OAD image", stack_oad, E::binary, K::oad_stack},
         {"stack OAD image, app header's reserved damaged", damaged(stack_oad, a - s + 12), E::binary, K::oad_stack},
         {"app OAD image", app_oad, E::binary, K::oad_app},
@@ -804,9 +809,9 @@ TEST(ImageKind, TellsEveryKindFromItsContentAlone) {
         {"text twin", twin, E::text_twin, K::flash_crc},
         {"Intel HEX of a merged image", hex.data, E::intel_hex, K::merged},
     };
-    read_options options;
-    options.layout = layout;
     for (const row& r : rows) {
+        read_options options;
+        options.layout = r.layout;
         const temp_file file(r.file);
         File f = file.open();
         const detection d = detect_image(f, options);
