@@ -30,6 +30,9 @@ struct settings {
     merge_settings merge;
     export_command_settings txt;
     export_command_settings c;
+    read_settings read;
+    unpack_settings unpack;
+    int status = 0;  // of info and verify, which go on past a file that fails
 };
 
 // A number option, read strictly by parse_number when it is seen.
@@ -71,12 +74,19 @@ void keys_option(CLI::App& app, scramble_keys& keys) {
         ->type_name("K1,K2,K3,K4");
 }
 
+void verify_flag(CLI::App& app, bool& verify) {
+    app.add_flag("--verify", verify,
+                 "read the outputs back and check them against the inputs before they are put in "
+                 "place; if they fail, none is (exit status 1)");
+}
+
 void flash_options(CLI::App& app, settings& s) {
     app.add_option("IMAGE", s.flash.input, "raw image (- for standard input)")->required();
     app.add_option("-o,--output", s.flash.output, "image name (the twin follows it)");
     keys_option(app, s.flash.keys);
     app.add_flag_callback("--no-twin", [&s] { s.flash.twin = false; }, "leave the .out twin out");
     format_options(app, s.flash.format, s.flash.base);
+    verify_flag(app, s.flash.verify);
     quiet_option(app, s);
 }
 
@@ -109,6 +119,7 @@ void define_merge(CLI::App& app, settings& s) {
     number_option(app, "--app-uid", m.app_uid, max32, "uid of the app header (0x42424242)");
     number_option(app, "--stack-uid", m.stack_uid, max32, "uid of the stack header (0x53535353)");
     format_options(app, m.format, m.base);
+    verify_flag(app, m.verify);
     quiet_option(app, s);
     app.callback([&s] { run_merge(s.merge, s.common); });
 }
@@ -183,6 +194,82 @@ void define_c(CLI::App& app, settings& s) {
     app.callback([&s] { run_export(c_array_format(), s.c, s.common); });
 }
 
+void kind_option(CLI::App& app, kind_choice& kind) {
+    app.add_option_function<std::string>(
+           "--kind", [&kind](const std::string& text) { kind = parse_kind("--kind", text); },
+           "read the file as this kind instead of telling it from its content: bin, hex or twin "
+           "(encoding), flash-crc, padded-flash-crc, oad, oad-stack, oad-app or merged (image), "
+           "or both as ENCODING:KIND")
+        ->type_name("KIND");
+}
+
+void base_option(CLI::App& app, std::optional<std::uint32_t>& base) {
+    app.add_option_function<std::string>(
+           "--base",
+           [&base](const std::string& text) {
+               base = static_cast<std::uint32_t>(parse_number("--base", text, max32));
+           },
+           "Intel HEX: address of the image's first byte (default: the start of the first "
+           "record's 64 KiB page)")
+        ->type_name("N");
+}
+
+void read_command_options(CLI::App& app, settings& s) {
+    read_settings& r = s.read;
+    app.add_option("FILE", r.files, "image files, each recognised from its content")->required();
+    number_option(app, "--stack-at", r.layout.stack_at, max32, "flash offset of the stack (0x1F00)");
+    number_option(app, "--app-at", r.layout.app_at, max32, "flash offset of the app (0x25A80)");
+    kind_option(app, r.kind);
+    base_option(app, r.base);
+    app.add_flag("--json", r.json, "one JSON document on stdout for the whole run");
+}
+
+void define_info(CLI::App& app, settings& s) {
+    read_command_options(app, s);
+    app.callback([&s] { s.status = run_info(s.read); });
+}
+
+void define_verify(CLI::App& app, settings& s) {
+    read_command_options(app, s);
+    read_settings& r = s.read;
+    app.add_option_function<std::string>(
+           "--keys", [&r](const std::string& text) { r.keys = parse_keys("--keys", text); },
+           "scramble keys of the flash CRC image, to descramble it for --against RAW "
+           "(default 00A5A5A5 four times, which scrambles nothing)")
+        ->type_name("K1,K2,K3,K4");
+    app.add_option_function<std::string>(
+           "--against",
+           [&r](const std::string& text) {
+               r.against.clear();
+               std::size_t start = 0;
+               for (;;) {
+                   const std::size_t comma = text.find(',', start);
+                   r.against.push_back(text.substr(start, comma == std::string::npos ? comma : comma - start));
+                   if (comma == std::string::npos) break;
+                   start = comma + 1;
+               }
+               for (const std::string& name : r.against) {
+                   if (name.empty()) usage_error("--against: '" + text + "' has an empty name");
+               }
+           },
+           "check that a flash CRC image holds RAW, or that a merged image holds BOOT, STACK and APP")
+        ->type_name("RAW|BOOT,STACK,APP");
+    app.callback([&s] { s.status = run_verify(s.read); });
+}
+
+void define_unpack(CLI::App& app, settings& s) {
+    unpack_settings& u = s.unpack;
+    app.add_option("IMAGE", u.image, "flash CRC image, plain or padded (or its Intel HEX or twin)")->required();
+    app.add_option("-o,--output", u.output, "raw image name (default: the image's stem and _raw.bin)");
+    keys_option(app, u.keys);
+    number_option(app, "--length", u.length, UINT64_MAX,
+                  "cut the raw image to its original length N (the rest of the last block must be 0xFF)");
+    kind_option(app, u.kind);
+    base_option(app, u.base);
+    quiet_option(app, s);
+    app.callback([&s] { run_unpack(s.unpack, s.common); });
+}
+
 // The command table: dispatch and help both read it.
 struct command {
     const char* name;
@@ -196,6 +283,9 @@ constexpr command commands[] = {
     {"merge", "boot, stack and app merged, with the stack and app OAD images", define_merge},
     {"txt", "hexadecimal text dump", define_txt},
     {"c", "C source file defining the image as an array", define_c},
+    {"info", "what image files are, and every field of them", define_info},
+    {"verify", "check that image files keep every promise of their kind", define_verify},
+    {"unpack", "the raw image back out of a flash CRC image", define_unpack},
 };
 
 }  // namespace
@@ -207,7 +297,7 @@ int run(int argc, const char* const* argv) {
     app.require_subcommand(1);
     app.footer(
         "Exit status: 0 success, 1 a check failed, 2 usage error, 3 an input is missing,\n"
-        "unreadable or cannot be laid out, 4 an output cannot be written.\n"
+        "unreadable, unrecognised or cannot be laid out, 4 an output cannot be written.\n"
         "Run 'velk COMMAND --help' for the options of a command.");
     for (const command& row : commands) row.define(*app.add_subcommand(row.name, row.summary), s);
 
@@ -238,7 +328,7 @@ int run(int argc, const char* const* argv) {
         std::fprintf(stderr, "velk: cannot write to standard output\n");
         return static_cast<int>(exit_status::output);
     }
-    return 0;
+    return s.status;
 }
 
 }  // namespace velk::cli

@@ -11,7 +11,9 @@
 #include "cli/commands.hpp"
 #include "cli/errors.hpp"
 #include "cli/files.hpp"
+#include "cli/read_report.hpp"
 #include "formats/flash_crc.hpp"
+#include "formats/image_reader.hpp"
 #include "formats/image_version.hpp"
 #include "formats/intel_hex.hpp"
 
@@ -46,6 +48,62 @@ void check_hex_range(const flash_settings& s, std::uint64_t length) {
 // The twin's name for an image named `image`: its stem and ".out".
 std::string twin_name_for(const std::string& image) { return stem_of(image) + ".out"; }
 
+// --verify reads the inputs again and the outputs back: neither may be a
+// standard stream.
+void check_verifiable(bool verify, const std::vector<std::string>& inputs,
+                      const std::vector<std::string>& outputs) {
+    if (!verify) return;
+    for (const std::string& name : inputs) {
+        if (name == "-") usage_error("--verify reads the input again; it cannot be standard input");
+    }
+    for (const std::string& name : outputs) {
+        if (name == "-") usage_error("--verify reads the outputs back; they cannot be standard output");
+    }
+}
+
+// Test seam, read by this front end only and only with --verify: when the
+// environment variable VELK_TEST_CORRUPT_OUTPUT holds a byte offset, the
+// byte there is inverted in every output long enough to have it, after
+// the output is written and before it is read back. The tests use it to
+// show that a write the system corrupted silently is caught and never put
+// in place; nothing else sets it.
+void corrupt_for_test(output_file& output) {
+    const char* value = std::getenv("VELK_TEST_CORRUPT_OUTPUT");
+    if (value == nullptr || *value == '\0') return;
+    char* end = nullptr;
+    const unsigned long long offset = std::strtoull(value, &end, 0);
+    if (*end != '\0') return;
+    File* file = output.read_back();
+    std::uint8_t byte = 0;
+    if (file == nullptr || !file->seek(offset) || file->read(std::span(&byte, 1)) != 1) return;
+    byte = static_cast<std::uint8_t>(~byte);
+    if (file->seek(offset)) file->write(std::span<const std::uint8_t>(&byte, 1));
+}
+
+// The output read back from its first byte, or exit status 1.
+File& read_back(output_file& output) {
+    corrupt_for_test(output);
+    File* file = output.read_back();
+    if (file == nullptr) fail(exit_status::check_failed, output.name() + ": cannot be read back to verify it");
+    return *file;
+}
+
+// Reads an output back and checks it; exit status 1, with every problem
+// on stderr, when it does not hold what it should. Nothing has been put in
+// place yet, and the failure leaves every output where it was.
+void verify_output(output_file& output, const read_options& options,
+                   check_request request, const report_names& names) {
+    File& file = read_back(output);
+    const detection found = detect_image(file, options);
+    if (found.read_failed) fail(exit_status::check_failed, output.name() + ": cannot be read back to verify it");
+    const image_report report = check_image(file, found, options, request);
+    if (report.ok()) return;
+    std::fprintf(stderr, "velk: %s, read back:\n%s", output.name().c_str(),
+                 problem_lines(report, names, "velk:   ").c_str());
+    fail(exit_status::check_failed, output.name() +
+                                        " does not hold what was written; no output was put in place");
+}
+
 // crc and single differ in their default names, in the end padding and in
 // that single scrambles with the keys given.
 struct flash_names {
@@ -60,6 +118,7 @@ void write_flash_image(const flash_settings& s, const flash_names& names, bool p
     std::vector<std::string> outputs{names.image};
     if (s.twin) outputs.push_back(names.twin);
     check_outputs_apart(outputs, {s.input});
+    check_verifiable(s.verify, {s.input}, outputs);
     if (input.size) check_hex_range(s, crc_image_size(*input.size) + (pad ? 256 : 0));
 
     output_file image(names.image);
@@ -84,6 +143,24 @@ void write_flash_image(const flash_settings& s, const flash_names& names, bool p
     }
     if (!input.size) check_hex_range(s, crc_image_size(result.input_bytes) + (pad ? 256 : 0));
     if (!writer.finish()) write_failed(image);
+    if (s.verify) {
+        read_options options;
+        options.choice.encoding = s.format == image_format::hex ? image_encoding::intel_hex : image_encoding::binary;
+        options.choice.family = pad ? kind_family::padded_flash_crc : kind_family::flash_crc;
+        options.hex.base = s.base;
+        check_request request;
+        request.keys = s.keys;
+        if (!input.file.seek(0)) read_failed(input);
+        request.against_raw = &input.file;
+        report_names report;
+        report.path = image.name();
+        report.raw = s.input;
+        if (twin) {
+            request.twin = &read_back(*twin);
+            report.twin = twin->name();
+        }
+        verify_output(image, options, request, report);
+    }
     commit_all({&image, twin ? &*twin : nullptr}, common.quiet);
 }
 
@@ -174,6 +251,7 @@ void run_merge(const merge_settings& s, const common_settings& common) {
     if (const auto e = check_fit(s.layout, merge_part::boot, *boot.size, boot.file)) layout_failed(*e, s);
     if (const auto e = check_fit(s.layout, merge_part::stack, *stack.size, stack.file)) layout_failed(*e, s);
     check_outputs_apart({merged_name, stack_name, app_name}, {s.boot, s.stack, s.app});
+    check_verifiable(s.verify, {s.boot, s.stack, s.app}, {merged_name, stack_name, app_name});
 
     const merge_plan plan{s.layout, *boot.size, *stack.size, *app.size};
     if (s.format == image_format::hex && !fits_intel_hex(s.base, plan.total_length())) {
@@ -206,6 +284,35 @@ void run_merge(const merge_settings& s, const common_settings& common) {
         case merge_role::none: break;
     }
     if (!writer.finish()) write_failed(merged);
+    if (s.verify) {
+        // Each output against the three inputs and the headers written.
+        const std::array<input_file*, 3> inputs{&boot, &stack, &app};
+        const std::array<std::pair<output_file*, kind_family>, 3> outputs{
+            std::pair{&merged, kind_family::merged}, std::pair{&stack_image, kind_family::oad_stack},
+            std::pair{&app_image, kind_family::oad_app}};
+        for (const auto& [output, family] : outputs) {
+            read_options options;
+            options.layout = s.layout;
+            options.choice.encoding = output == &merged && s.format == image_format::hex
+                                          ? image_encoding::intel_hex
+                                          : image_encoding::binary;
+            options.choice.family = family;
+            options.hex.base = s.base;
+            check_request request;
+            std::array<part_input, 3> parts;
+            report_names report;
+            report.path = output->name();
+            for (std::size_t i = 0; i < inputs.size(); ++i) {
+                if (!inputs[i]->file.seek(0)) read_failed(*inputs[i]);
+                parts[i] = {&inputs[i]->file, *inputs[i]->size};
+                report.parts[i] = inputs[i]->name;
+            }
+            request.expect.parts = parts;
+            request.expect.stack_header = result.headers.stack;
+            request.expect.app_header = result.headers.app;
+            verify_output(*output, options, request, report);
+        }
+    }
     commit_all({&merged, &stack_image, &app_image}, common.quiet);
 }
 

@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "formats/export.hpp"
+#include "formats/image_kind.hpp"
 #include "formats/merge.hpp"
 #include "formats/scramble.hpp"
 
@@ -25,6 +27,7 @@ struct flash_settings {
     bool twin = true;
     image_format format = image_format::bin;
     std::uint32_t base = 0;
+    bool verify = false;  // read the outputs back and check them before they are put in place
 };
 
 struct merge_settings {
@@ -39,6 +42,7 @@ struct merge_settings {
     std::uint32_t stack_uid = 0x53535353;
     image_format format = image_format::bin;
     std::uint32_t base = 0;
+    bool verify = false;
 };
 
 struct export_command_settings {
@@ -48,11 +52,36 @@ struct export_command_settings {
     export_settings cells;
 };
 
+// info and verify: images read back.
+struct read_settings {
+    std::vector<std::string> files;
+    merge_layout layout;
+    kind_choice kind;                     // --kind
+    std::optional<std::uint32_t> base;    // --base: Intel HEX address of the image's first byte
+    std::optional<scramble_keys> keys;    // --keys
+    std::vector<std::string> against;     // --against: RAW, or BOOT, STACK and APP
+    bool json = false;
+};
+
+struct unpack_settings {
+    std::string image;
+    std::optional<std::string> output;  // -o
+    scramble_keys keys = default_scramble_keys;
+    std::optional<std::uint64_t> length;  // --length
+    kind_choice kind;
+    std::optional<std::uint32_t> base;
+};
+
 // Each returns normally on success and throws cli::failure otherwise.
 void run_crc(const flash_settings& settings, const common_settings& common);
 void run_single(const flash_settings& settings, const common_settings& common);
 void run_merge(const merge_settings& settings, const common_settings& common);
 void run_export(const export_format& format, const export_command_settings& settings,
                 const common_settings& common);
+// info and verify return the exit status: they go on past a file that
+// fails, and the status tells the worst that happened.
+int run_info(const read_settings& settings);
+int run_verify(const read_settings& settings);
+void run_unpack(const unpack_settings& settings, const common_settings& common);
 
 }  // namespace velk::cli

@@ -53,6 +53,9 @@ public:
     // The system's reason for the last failed write.
     int error() const { return output_.file().last_error(); }
     bool to_standard_output() const { return output_.name() == "-"; }
+    // The output as written so far, from its first byte, to be read back
+    // before commit(); null when it cannot be (standard output).
+    File* read_back() { return output_.read_back(); }
 
     // Puts the output in place; exit status 4 when that fails.
     void commit();

@@ -75,4 +75,44 @@ scramble_keys parse_keys(const std::string& option, const std::string& text) {
                 "' is not four comma-separated keys of 1 to 8 hexadecimal digits");
 }
 
+kind_choice parse_kind(const std::string& option, const std::string& text) {
+    struct encoding_name {
+        const char* name;
+        image_encoding encoding;
+    };
+    struct family_name {
+        const char* name;
+        kind_family family;
+    };
+    static constexpr encoding_name encodings[] = {
+        {"bin", image_encoding::binary},
+        {"hex", image_encoding::intel_hex},
+        {"twin", image_encoding::text_twin},
+    };
+    static constexpr family_name families[] = {
+        {"flash-crc", kind_family::flash_crc},  {"padded-flash-crc", kind_family::padded_flash_crc},
+        {"oad", kind_family::oad},              {"oad-stack", kind_family::oad_stack},
+        {"oad-app", kind_family::oad_app},      {"merged", kind_family::merged},
+    };
+    const std::size_t colon = text.find(':');
+    const std::string first = text.substr(0, colon);
+    const std::string second = colon == std::string::npos ? std::string() : text.substr(colon + 1);
+    kind_choice choice;
+    for (const encoding_name& e : encodings) {
+        if (first == e.name) choice.encoding = e.encoding;
+    }
+    const std::string& family = choice.encoding ? second : first;
+    for (const family_name& f : families) {
+        if (family == f.name) choice.family = f.family;
+    }
+    const bool whole = choice.encoding ? (colon == std::string::npos || choice.family)
+                                       : (colon == std::string::npos && choice.family);
+    if (!whole) {
+        usage_error(option + ": '" + text +
+                    "' is not a kind: bin, hex or twin, flash-crc, padded-flash-crc, oad, "
+                    "oad-stack, oad-app or merged, or ENCODING:KIND such as hex:merged");
+    }
+    return choice;
+}
+
 }  // namespace velk::cli

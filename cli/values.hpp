@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "formats/image_kind.hpp"
 #include "formats/scramble.hpp"
 
 namespace velk::cli {
@@ -17,5 +18,10 @@ std::uint64_t parse_number(const std::string& option, const std::string& text, s
 // Four comma-separated words of 1 to 8 hexadecimal digits: K1, K2, K3 and
 // the control word. Usage error otherwise.
 scramble_keys parse_keys(const std::string& option, const std::string& text);
+
+// A kind of image file: an encoding (bin, hex, twin), a kind of image
+// (flash-crc, padded-flash-crc, oad, oad-stack, oad-app, merged), or both
+// as ENCODING:KIND. Usage error otherwise.
+kind_choice parse_kind(const std::string& option, const std::string& text);
 
 }  // namespace velk::cli

@@ -25,8 +25,19 @@ public:
     virtual bool write(std::span<const std::uint8_t> bytes) = 0;
 };
 
+// Where read bytes come from: a file, or a stage that decodes them from
+// one on the way.
+class byte_source {
+public:
+    virtual ~byte_source() = default;
+    // Up to buf.size() bytes; a short count means the end of the data or a
+    // read error, which error() tells apart.
+    virtual std::size_t read(std::span<std::uint8_t> buf) = 0;
+    virtual bool error() const = 0;
+};
+
 // An open file that is closed on every path. Move-only.
-class File final : public byte_sink {
+class File final : public byte_sink, public byte_source {
 public:
     enum class Mode {
         read,    // existing file, read only ("rb")
@@ -55,8 +66,8 @@ public:
 
     // Reads until buf is full or the file ends. A short count means end of
     // file or a read error; error() tells the two apart.
-    std::size_t read(std::span<std::uint8_t> buf);
-    bool error() const;
+    std::size_t read(std::span<std::uint8_t> buf) override;
+    bool error() const override;
 
     // True when every byte was handed to the system or its buffer.
     bool write(std::span<const std::uint8_t> bytes) override;

@@ -102,6 +102,11 @@ Output& Output::operator=(Output&& other) noexcept {
 
 Output::~Output() { discard(); }
 
+File* Output::read_back() {
+    if (name_ == "-" || !file_ || !file_.seek(0)) return nullptr;
+    return &file_;
+}
+
 bool Output::commit() {
     if (name_ == "-") {
         // Standard output stays open for the rest of the program; what

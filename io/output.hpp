@@ -36,6 +36,12 @@ public:
     const File& file() const { return file_; }
     const std::string& name() const { return name_; }
 
+    // The file as written so far, moved to its first byte, so that it can
+    // be read back and checked before commit() puts it in place; null when
+    // it cannot be read back (standard output, or a device that cannot
+    // seek). Data buffered by a writer must be flushed first.
+    File* read_back();
+
     // Closes the file and, for a temporary, renames it into place. False
     // when the close or the rename failed (then nothing is left under a
     // temporary name either); error() tells why.

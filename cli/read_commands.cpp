@@ -1,0 +1,262 @@
+// info, verify and unpack: the commands that read images back.
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/commands.hpp"
+#include "cli/errors.hpp"
+#include "cli/files.hpp"
+#include "cli/read_report.hpp"
+#include "formats/image_reader.hpp"
+
+namespace velk::cli {
+namespace {
+
+std::string hex_number(std::uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
+read_options options_of(const merge_layout& layout, const kind_choice& kind, std::optional<std::uint32_t> base) {
+    if (check_layout(layout)) {
+        usage_error("--stack-at " + hex_number(layout.stack_at) + " --app-at " + hex_number(layout.app_at) +
+                    ": each header needs 16 bytes before its image, the app's after the stack's");
+    }
+    read_options options;
+    options.layout = layout;
+    options.choice = kind;
+    if (base) options.hex.base = *base;
+    return options;
+}
+
+bool is_flash(std::optional<kind_family> family) {
+    return family == kind_family::flash_crc || family == kind_family::padded_flash_crc ||
+           family == kind_family::flash_crc_any;
+}
+
+bool is_merged(std::optional<kind_family> family) {
+    return family == kind_family::merged || family == kind_family::merged_or_oad ||
+           family == kind_family::oad || family == kind_family::oad_stack || family == kind_family::oad_app;
+}
+
+// The inputs --against names, opened once for every file of the run.
+struct against_inputs {
+    std::optional<input_file> raw;
+    std::vector<input_file> parts;  // boot, stack, app
+};
+
+against_inputs open_against(const std::vector<std::string>& names) {
+    against_inputs a;
+    if (names.size() == 1) a.raw = open_input(names[0], input_need::known_size);
+    if (names.size() == 3) {
+        for (const std::string& name : names) a.parts.push_back(open_input(name, input_need::known_size));
+    }
+    return a;
+}
+
+// Opens a file to read back; why not, when it cannot be.
+std::optional<std::string> open_image(const std::string& path, File& file) {
+    switch (kind_of(path)) {
+        case path_kind::directory:
+            return path + ": a directory, not an image file; tried no kind, there is nothing to read";
+        case path_kind::other:
+            return path + ": not a regular file; tried no kind, its length cannot be known";
+        case path_kind::missing:
+        case path_kind::regular:
+            break;
+    }
+    file = File::open(path, File::Mode::read);
+    if (!file) return system_message(path, "cannot open", file.last_error());
+    return std::nullopt;
+}
+
+// The twin velk writes beside a flash CRC image under a name derived from
+// the image's: <stem>.out for an image named with -o; for the default
+// names, app.out beside crc's app_crc.bin and appbim_crc.out beside
+// single's app_crc.bin.
+std::optional<std::string> twin_beside(const std::string& path, image_kind kind) {
+    const std::size_t slash = path.find_last_of("/\\");
+    const std::string base = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    if (base.empty() || base == "." || base == "..") return std::nullopt;
+    const std::string stem = stem_of(path);
+    std::vector<std::string> names{stem + ".out"};
+    const std::string crc_suffix = "_crc";
+    if (stem.size() > crc_suffix.size() && stem.ends_with(crc_suffix)) {
+        const std::string input_stem = stem.substr(0, stem.size() - crc_suffix.size());
+        names.push_back(kind == image_kind::padded_flash_crc ? input_stem + "bim_crc.out" : input_stem + ".out");
+    }
+    for (const std::string& name : names) {
+        if (name != path && kind_of(name) == path_kind::regular && !same_file(name, path)) return name;
+    }
+    return std::nullopt;
+}
+
+file_outcome read_one(const std::string& path, const read_options& options, const read_settings& s,
+                      against_inputs& against, bool verify) {
+    file_outcome o;
+    o.names.path = path;
+    File file;
+    if (const auto why = open_image(path, file)) {
+        o.error = *why;
+        return o;
+    }
+    o.size = file.size();
+    const detection d = detect_image(file, options);
+    o.found = d;
+    if (d.read_failed) {
+        o.error = system_message(path, "read error", file.last_error());
+        return o;
+    }
+    if (!d.recognised) {
+        o.error = path + ": not an image velk reads; tried " + tried_text(d);
+        return o;
+    }
+
+    check_request request;
+    File twin;
+    if (verify) {
+        request.keys = s.keys.value_or(default_scramble_keys);
+        if (against.raw) {
+            against.raw->file.seek(0);
+            request.against_raw = &against.raw->file;
+            o.names.raw = against.raw->name;
+        }
+        if (against.parts.size() == 3) {
+            std::array<part_input, 3> parts;
+            for (std::size_t i = 0; i < 3; ++i) {
+                against.parts[i].file.seek(0);
+                parts[i] = {&against.parts[i].file, *against.parts[i].size};
+                o.names.parts[i] = against.parts[i].name;
+            }
+            request.expect.parts = parts;
+        }
+        const bool flash = d.kind == image_kind::flash_crc || d.kind == image_kind::padded_flash_crc;
+        if (flash && d.encoding != image_encoding::text_twin) {
+            if (const auto name = twin_beside(path, d.kind)) {
+                twin = File::open(*name, File::Mode::read);
+                if (twin) {
+                    request.twin = &twin;
+                    o.names.twin = *name;
+                }
+            }
+        }
+    }
+    o.report = check_image(file, d, options, request);
+    return o;
+}
+
+int run_read(const read_settings& s, bool verify) {
+    kind_choice kind = s.kind;
+    if (s.against.size() == 1) {
+        if (kind.family && !is_flash(kind.family)) usage_error("--against RAW reads flash CRC images; --kind says otherwise");
+        if (!kind.family) kind.family = kind_family::flash_crc_any;
+    } else if (s.against.size() == 3) {
+        if (kind.family && !is_merged(kind.family)) {
+            usage_error("--against BOOT,STACK,APP reads merged and OAD images; --kind says otherwise");
+        }
+        if (!kind.family) kind.family = kind_family::merged_or_oad;
+    } else if (!s.against.empty()) {
+        usage_error("--against takes one raw image, or three images BOOT,STACK,APP separated by commas");
+    }
+    const read_options options = options_of(s.layout, kind, s.base);
+    against_inputs against = open_against(s.against);
+
+    std::vector<file_outcome> outcomes;
+    bool unreadable = false;
+    bool failed = false;
+    for (const std::string& path : s.files) {
+        file_outcome o = read_one(path, options, s, against, verify);
+        if (o.error) {
+            unreadable = true;
+            std::fprintf(stderr, "velk: %s\n", o.error->c_str());
+        } else if (!o.report->ok()) {
+            failed = true;
+        }
+        if (!s.json) {
+            const std::string text = verify ? verify_text(o) : info_text(o);
+            std::fputs(text.c_str(), stdout);
+        }
+        outcomes.push_back(std::move(o));
+    }
+    if (s.json) std::fputs(json_document(verify ? "verify" : "info", outcomes).c_str(), stdout);
+    if (unreadable) return static_cast<int>(exit_status::input);
+    if (verify && failed) return static_cast<int>(exit_status::check_failed);
+    return 0;
+}
+
+}  // namespace
+
+int run_info(const read_settings& settings) { return run_read(settings, false); }
+
+int run_verify(const read_settings& settings) { return run_read(settings, true); }
+
+void run_unpack(const unpack_settings& s, const common_settings& common) {
+    kind_choice kind = s.kind;
+    if (kind.family && !is_flash(kind.family)) usage_error("--kind: unpack reads flash CRC images only");
+    if (!kind.family) kind.family = kind_family::flash_crc_any;
+    const read_options options = options_of(merge_layout{}, kind, s.base);
+    const std::string name = s.output ? *s.output : stem_of(s.image) + "_raw.bin";
+    input_file input = open_input(s.image, input_need::known_size);
+    check_outputs_apart({name}, {s.image});
+
+    const detection d = detect_image(input.file, options);
+    if (d.read_failed) read_failed(input);
+    if (s.length) {
+        const std::string data = std::to_string(d.flash.data_bytes()) + " data bytes in " +
+                                 std::to_string(d.flash.blocks) + " blocks";
+        switch (check_cut(d.flash, *s.length)) {
+            case cut_fault::longer_than_data:
+                fail(exit_status::check_failed, s.image + ": --length " + std::to_string(*s.length) +
+                                                    " is more than the image holds: " + data);
+            case cut_fault::drops_blocks:
+                fail(exit_status::check_failed, s.image + ": --length " + std::to_string(*s.length) +
+                                                    " would drop whole blocks of the " + data +
+                                                    "; the image was not made from that many bytes");
+            case cut_fault::none:
+                break;
+        }
+    }
+
+    output_file output(name);
+    std::optional<cut_sink> cut;
+    check_request request;
+    request.keys = s.keys;
+    // The twin beside the image, when there is one, is checked as verify
+    // checks it: it tells blocks that were moved or lost, which their own
+    // CRCs cannot.
+    report_names names;
+    names.path = s.image;
+    File twin;
+    if (d.encoding != image_encoding::text_twin) {
+        if (const auto twin_name = twin_beside(s.image, d.kind)) {
+            twin = File::open(*twin_name, File::Mode::read);
+            if (twin) {
+                request.twin = &twin;
+                names.twin = *twin_name;
+            }
+        }
+    }
+    request.data = s.length ? &cut.emplace(output, *s.length) : static_cast<byte_sink*>(&output);
+    const image_report report = check_image(input.file, d, options, request);
+    if (report.data_failed) write_failed(output);
+    if (report.problems.total(check::read_error) != 0) read_failed(input);
+    if (!report.ok()) {
+        std::fputs(problem_lines(report, names, "velk:   ").c_str(), stderr);
+        const std::uint64_t count = report.problems.total();
+        fail(exit_status::check_failed, s.image + ": " + std::to_string(count) +
+                                            (count == 1 ? " problem" : " problems") + " (listed above); " + name +
+                                            " was not written");
+    }
+    if (cut && cut->dropped_data() != 0) {
+        fail(exit_status::check_failed,
+             s.image + ": --length " + std::to_string(*s.length) + " would drop " +
+                 std::to_string(cut->dropped_data()) +
+                 " bytes that are not the 0xFF the last block was filled with; " + name + " was not written");
+    }
+    commit_all({&output}, common.quiet);
+}
+
+}  // namespace velk::cli
