@@ -75,6 +75,14 @@ endforeach()
 say("")
 say("velk wrote the same merged, OAD and scrambled images as velk-merge and velk-single.")
 
+# Last, read back what was built: every CRC, header and fill of the merged
+# image and the inputs at their offsets, the scrambled image against its
+# raw image, and what the merged image's headers say.
+run(${OUT_DIR} ${VELK} verify app_merge.bin app_stack.bin app_app.bin small_crc.bin velk/small_crc.hex)
+run(${OUT_DIR} ${VELK} verify app_merge.bin --against boot.bin,stack.bin,app.bin)
+run(${OUT_DIR} ${VELK} verify scrambled/app_crc.bin --against app.bin --keys 12345678,9ABCDEF0,0F0F0F0F,01000000)
+run(${OUT_DIR} ${VELK} info app_merge.bin)
+
 set(inputs boot.bin stack.bin app.bin small.bin)
 set(outputs
   app_merge.bin app_stack.bin app_app.bin   # velk-merge -oad
