@@ -26,7 +26,9 @@ int bin2c(int argc, const char* const* argv) {
     say("c file name:%s\r\n", shown(o.c_file_name));
     say("type is %d bits\r\n", o.cells.cell_bits);
 
-    File input = open_input(o.bin_file);
+    // The declared element count comes from the measured size, before a
+    // byte is read: an input of unknown length would be declared empty.
+    File input = open_input(o.bin_file, input_use::measured);
     if (!input) return 1;
     const std::optional<std::uint64_t> input_size = file_size(input);
     if (!input_size) {

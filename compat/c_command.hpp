@@ -24,8 +24,10 @@ std::optional<c_options> parse_c_options(int argc, const char* const* argv);
 // The command body: prints the settings, then writes the C file in binary
 // mode, so each line end is exactly CR LF. The element count comes from
 // the input's size, taken once before reading, and is printed in full
-// however large the input. Returns 0 when the whole file was written and
-// closed, else 1 after one line per failure; a file cut short stays.
+// however large the input, so an input that is a directory or not a
+// regular file is refused before the output is created. Returns 0 when the
+// whole file was written and closed, else 1 after one line per failure; a
+// file cut short stays.
 int bin2c(int argc, const char* const* argv);
 
 }  // namespace velk

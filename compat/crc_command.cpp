@@ -3,6 +3,7 @@
 #include <cinttypes>
 
 #include "compat/console.hpp"
+#include "compat/inputs.hpp"
 #include "compat/keys.hpp"
 #include "formats/flash_crc.hpp"
 #include "io/file.hpp"
@@ -54,6 +55,11 @@ crc_image_names crc_output_names(std::string_view input) {
 }
 
 int write_crc_image(const char* input_name, const scramble_keys& keys) {
+    // The input is converted for the length it is measured at: a pipe or a
+    // device measures 0 bytes and would pass as an empty image, and a
+    // directory fails only after both outputs were truncated. Neither is
+    // opened, so a FIFO with no writer cannot hold the command up.
+    if (input_refused(input_name, input_use::measured, "\n")) return -1;
     File input = input_name != nullptr ? File::open(input_name, File::Mode::read) : File();
     if (!input) {
         say("Can't open file %s.\n", shown(input_name));

@@ -21,10 +21,12 @@ struct crc_image_names {
 crc_image_names crc_output_names(std::string_view input);
 
 // Writes the image and twin of the named input, scrambled with `keys`.
-// Refuses an output that is the input file itself. Returns 0 after printing
-// the success and size lines, or -1 after one line on the failure: an input
-// that cannot be opened or read in full, an output that cannot be created,
-// written or closed.
+// Refuses, before either output is created, an input that is a directory
+// or not a regular file (see input_refused), and an output that is the
+// input file itself. Returns 0 after printing the success and size lines,
+// or -1 after one line on the failure: such a refusal, an input that cannot
+// be opened or read in full, an output that cannot be created, written or
+// closed.
 int write_crc_image(const char* input_name, const scramble_keys& keys);
 
 // The -crc command: the unscrambled image of the third command-line token,

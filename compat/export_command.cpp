@@ -2,6 +2,7 @@
 
 #include "compat/args.hpp"
 #include "compat/console.hpp"
+#include "compat/inputs.hpp"
 #include "compat/names.hpp"
 
 namespace velk {
@@ -35,8 +36,9 @@ std::uint32_t line_count_option(int argc, const char* const* argv) {
     return value != nullptr ? read_number(value) : 16;
 }
 
-File open_input(const char* bin_file) {
+File open_input(const char* bin_file, input_use use) {
     File input;
+    if (input_refused(bin_file, use, "\r\n")) return input;
     if (bin_file != nullptr) input = File::open(bin_file, File::Mode::read);
     if (!input) say("%s file can not be opened\r\n", shown(bin_file));
     return input;

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "compat/inputs.hpp"
 #include "formats/export.hpp"
 #include "io/file.hpp"
 
@@ -33,9 +34,12 @@ std::int32_t cell_type_option(int argc, const char* const* argv, std::int32_t fa
 // or the last token.
 std::uint32_t line_count_option(int argc, const char* const* argv);
 
-// Opens the input for reading; on failure prints
-// "%s file can not be opened\r\n" (a missing name shows as "(null)").
-File open_input(const char* bin_file);
+// Opens the input for reading, after refusing, with input_refused's line,
+// a directory and, for a measured input, anything but a regular file: the
+// output is then neither created nor truncated. When opening fails it
+// prints "%s file can not be opened\r\n" (a missing name shows as "(null)").
+// Every refusal or failure gives a closed file.
+File open_input(const char* bin_file, input_use use);
 
 // Creates the output, after refusing a missing name and a name that is the
 // input file itself (opening that would truncate the input before a byte

@@ -17,6 +17,10 @@ namespace velk {
 // and no name.
 std::optional<std::string> derive_file_name(std::string_view input, std::string_view suffix);
 
+// The same name without a line printed, for a check made before the name
+// is derived where it is used.
+std::optional<std::string> derived_file_name(std::string_view input, std::string_view suffix);
+
 // True, after one line saying so, when output would land on one of the
 // inputs: writing it would destroy that input before it is read.
 bool overwrites_input(const std::string& output, std::initializer_list<const char*> inputs);

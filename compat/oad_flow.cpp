@@ -22,9 +22,15 @@ void remove_working_file(std::optional<std::string>& name) {
 outcome copy_part(const std::string& from, std::uint64_t offset, std::uint64_t length,
                   const std::string& to, const char* write_failure) {
     File in = File::open(from, File::Mode::read);
-    if (!in) return outcome::closing_exit;
+    if (!in) {
+        say("%s file can not be opened\r\n", from.c_str());
+        return outcome::closing_exit;
+    }
     File out = File::open(to, File::Mode::create);
-    if (!out) return outcome::closing_exit;
+    if (!out) {
+        say("%s file can not be created\r\n", to.c_str());
+        return outcome::closing_exit;
+    }
     BlockWriter writer(out);
     // One byte more than expected shows a file that is longer than it
     // should be, or a device that never ends, without copying it forever.

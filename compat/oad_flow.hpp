@@ -25,7 +25,9 @@ int end_failed_run(outcome how, std::optional<std::string>& working_file);
 void remove_working_file(std::optional<std::string>& name);
 
 // Copies the `length` bytes of file `from` that start at `offset` into a
-// new file `to`. Either file failing to open gives the closing exit; a
+// new file `to`. `from` failing to open prints
+// "<from> file can not be opened\r\n", `to` failing to be created prints
+// "<to> file can not be created\r\n"; both then give the closing exit. A
 // failed write or close prints write_failure, and `from` not holding
 // exactly those bytes prints "<from> file can not be read\r\n"; both then
 // give the removal exit.

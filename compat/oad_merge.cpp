@@ -9,6 +9,7 @@
 #include <string>
 
 #include "compat/console.hpp"
+#include "compat/inputs.hpp"
 #include "compat/names.hpp"
 #include "compat/oad_flow.hpp"
 #include "compat/oad_options.hpp"
@@ -36,6 +37,7 @@ public:
     int run();
 
 private:
+    outcome check_before_writing() const;
     outcome build_intermediate();
     outcome copy_image(File& image, const char* name, u64 expected, BlockWriter& out,
                        const char* write_failure);
@@ -144,16 +146,40 @@ outcome merge_flow::copy_image(File& image, const char* name, u64 expected, Bloc
     return outcome::done;
 }
 
+// Everything that can be refused from the names alone is refused before
+// the first file is created, so that a refusal never leaves part of a set
+// of outputs behind: an input whose length cannot be measured (the layout
+// and both headers depend on the lengths), and a file the run would write
+// (the intermediate or an output) that is one of the inputs. Nothing exists
+// yet, so a refusal takes the closing exit. A name without a stem passes
+// here; deriving it where it is used says so.
+outcome merge_flow::check_before_writing() const {
+    for (const char* input : {o_.boot_file, o_.stack_file, o_.app_file}) {
+        if (input_refused(input, input_use::measured, "\r\n")) return outcome::closing_exit;
+    }
+    for (const char* suffix : {"_merge_boot_stack.bin", "_merge.bin", "_stack.bin", "_app.bin"}) {
+        const std::optional<std::string> name = derived_file_name(o_.app_file, suffix);
+        if (name && overwrites_an_input(*name)) return outcome::closing_exit;
+    }
+    return outcome::done;
+}
+
 outcome merge_flow::build_intermediate() {
     intermediate_ = derive_file_name(o_.app_file, "_merge_boot_stack.bin");
-    if (!intermediate_ || overwrites_an_input(*intermediate_)) return outcome::closing_exit;
+    if (!intermediate_) return outcome::closing_exit;
     File out = File::open(*intermediate_, File::Mode::create);
-    if (!out) return outcome::closing_exit;
+    if (!out) {
+        say("%s file can not be created\r\n", intermediate_->c_str());
+        return outcome::closing_exit;
+    }
     if (!layout_has_room(layout_)) return outcome::removal_exit;
     BlockWriter writer(out);
 
     File boot = File::open(o_.boot_file, File::Mode::read);
-    if (!boot) return outcome::closing_exit;
+    if (!boot) {
+        say("%s file can not be opened\r\n", o_.boot_file);
+        return outcome::closing_exit;
+    }
     const u64 b = file_size(boot).value_or(0);
     if (!fits(merge_part::boot, boot, b)) return outcome::removal_exit;
     if (auto r = copy_image(boot, o_.boot_file, b, writer, "write boot unsuccessfully in merge\r\n");
@@ -170,7 +196,10 @@ outcome merge_flow::build_intermediate() {
 
     say("add stack bin start\r\n");
     File stack = File::open(o_.stack_file, File::Mode::read);
-    if (!stack) return outcome::closing_exit;
+    if (!stack) {
+        say("%s file can not be opened\r\n", o_.stack_file);
+        return outcome::closing_exit;
+    }
     const u64 s = file_size(stack).value_or(0);
     if (!fits(merge_part::stack, stack, s)) return outcome::removal_exit;
     if (auto r = copy_image(stack, o_.stack_file, s, writer, "write bin unsuccessfully in oad.\r\n");
@@ -184,7 +213,10 @@ outcome merge_flow::build_intermediate() {
     stack.close();
 
     File app = File::open(o_.app_file, File::Mode::read);
-    if (!app) return outcome::closing_exit;
+    if (!app) {
+        say("%s file can not be opened\r\n", o_.app_file);
+        return outcome::closing_exit;
+    }
     const u64 a = file_size(app).value_or(0);
     if (auto r = copy_image(app, o_.app_file, a, writer, "write bin unsuccessfully in oad.\r\n");
         r != outcome::done)
@@ -199,9 +231,15 @@ outcome merge_flow::build_intermediate() {
 
 outcome merge_flow::append_padding() {
     File out = File::open(*intermediate_, File::Mode::update);
-    if (!out) return outcome::closing_exit;
+    if (!out) {
+        say("%s file can not be opened\r\n", intermediate_->c_str());
+        return outcome::closing_exit;
+    }
     const std::optional<u64> length = file_size(out);
-    if (!length || !out.seek_end()) return outcome::closing_exit;
+    if (!length || !out.seek_end()) {
+        say("%s file can not be read\r\n", intermediate_->c_str());
+        return outcome::closing_exit;
+    }
     // Every later length is taken from this one; an intermediate that is not
     // what was written (a link to a device, say) must stop the run here.
     if (*length != tracker_.position()) {
@@ -247,11 +285,16 @@ void merge_flow::fill_headers() {
 outcome merge_flow::write_merged() {
     merged_ = derive_file_name(o_.app_file, "_merge.bin");
     if (!merged_) return outcome::closing_exit;
-    if (overwrites_an_input(*merged_)) return outcome::removal_exit;
     File in = File::open(*intermediate_, File::Mode::read);
-    if (!in) return outcome::closing_exit;
+    if (!in) {
+        say("%s file can not be opened\r\n", intermediate_->c_str());
+        return outcome::closing_exit;
+    }
     File out = File::open(*merged_, File::Mode::create);
-    if (!out) return outcome::closing_exit;
+    if (!out) {
+        say("%s file can not be created\r\n", merged_->c_str());
+        return outcome::closing_exit;
+    }
     BlockWriter writer(out);
 
     // The image in five runs, so a failed write is told apart by what it
@@ -298,13 +341,13 @@ outcome merge_flow::cut_oad_image(const char* suffix, u64 from,
                                   std::optional<std::string>& name) {
     name = derive_file_name(o_.app_file, suffix);
     if (!name) return outcome::closing_exit;
-    if (overwrites_an_input(*name)) return outcome::removal_exit;
     return copy_part(*merged_, from, merge_bin_len_ + pad_len_ - from, *name,
                      "write oad bin err\r\n");
 }
 
 int merge_flow::run() {
-    outcome result = build_intermediate();
+    outcome result = check_before_writing();
+    if (result == outcome::done) result = build_intermediate();
     if (result == outcome::done) result = append_padding();
     if (result == outcome::done) {
         fill_headers();

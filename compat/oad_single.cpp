@@ -7,6 +7,7 @@
 
 #include "compat/console.hpp"
 #include "compat/crc_command.hpp"
+#include "compat/inputs.hpp"
 #include "compat/keys.hpp"
 #include "compat/names.hpp"
 #include "compat/oad_flow.hpp"
@@ -41,12 +42,22 @@ outcome single_flow::make_working_copy() {
         say("-oad needs the name of the image to convert after it\r\n");
         return outcome::closing_exit;
     }
+    // The copy is as long as the input measures: a pipe or a device would
+    // give an empty image. Refused before any name is derived from it, so
+    // nothing is created beside a device either.
+    if (input_refused(input_, input_use::measured, "\r\n")) return outcome::closing_exit;
     working_ = derive_file_name(input_, "bim_crc.bin");
     if (!working_ || overwrites_input(*working_, {input_})) return outcome::closing_exit;
     File copy = File::open(*working_, File::Mode::create);
-    if (!copy) return outcome::closing_exit;
+    if (!copy) {
+        say("%s file can not be created\r\n", working_->c_str());
+        return outcome::closing_exit;
+    }
     File in = File::open(input_, File::Mode::read);
-    if (!in) return outcome::closing_exit;
+    if (!in) {
+        say("%s file can not be opened\r\n", input_);
+        return outcome::closing_exit;
+    }
 
     const std::uint64_t input_len = file_size(in).value_or(0);
     BlockWriter writer(copy);
@@ -72,9 +83,15 @@ outcome single_flow::pad_crc_image() {
     // Opened for update, never created: a missing image means the writer
     // failed, and padding an empty new file would hide that.
     File image = File::open(*crc_image_, File::Mode::update);
-    if (!image || !image.seek_end()) return outcome::closing_exit;
-    const std::optional<std::uint64_t> n = file_size(image);
-    if (!n) return outcome::closing_exit;
+    if (!image) {
+        say("%s file can not be opened\r\n", crc_image_->c_str());
+        return outcome::closing_exit;
+    }
+    const std::optional<std::uint64_t> n = image.seek_end() ? file_size(image) : std::nullopt;
+    if (!n) {
+        say("%s file can not be read\r\n", crc_image_->c_str());
+        return outcome::closing_exit;
+    }
     padded_len_ = *n + 256 - (*n % 256);
     BlockWriter writer(image);
     writer.fill(0xFF, padded_len_ - *n);

@@ -30,7 +30,8 @@ int bin2txt(int argc, const char* const* argv) {
     say("prefix status:%d\r\n", o.cells.prefix ? 1 : 0);
     say("type is %d bits\r\n", o.cells.cell_bits);
 
-    File input = open_input(o.bin_file);
+    // The dump needs no length: pipes, FIFOs and devices are read to their end.
+    File input = open_input(o.bin_file, input_use::streamed);
     if (!input) return 1;
     const std::optional<std::string> name =
         o.txt_file_name ? o.txt_file_name

@@ -24,7 +24,8 @@ std::optional<txt_options> parse_txt_options(int argc, const char* const* argv);
 
 // The command body: prints the settings, then writes every input byte as
 // cells to the output in binary mode, so each line end is exactly CR LF.
-// Returns 0 when the whole dump was written and closed, else 1 after one
+// Pipes, FIFOs and devices are read to their end; a directory is refused
+// before the output is created. Returns 0 when the whole dump was written and closed, else 1 after one
 // line per failure; a dump cut short stays as written.
 int bin2txt(int argc, const char* const* argv);
 

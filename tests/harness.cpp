@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +19,7 @@
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -92,6 +95,11 @@ void Sandbox::symlink(const std::string& target, const std::string& name) const 
     fs::create_symlink(target, fs::path(dir_) / name);
 }
 
+void Sandbox::fifo(const std::string& name) const {
+    const std::string p = (fs::path(dir_) / name).string();
+    if (mkfifo(p.c_str(), 0600) != 0) throw std::runtime_error("cannot make FIFO " + name);
+}
+
 Bytes Sandbox::read(const std::string& name) const {
     std::ifstream in(fs::path(dir_) / name, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
@@ -107,6 +115,8 @@ Files Sandbox::files() const {
             found[rel + "/"] = "";
         } else if (entry.is_regular_file()) {
             found[rel] = read(rel);
+        } else if (entry.is_fifo()) {
+            found[rel + "|"] = "";  // never opened: that would wait for a writer
         }
     }
     return found;
@@ -176,6 +186,35 @@ Outcome Sandbox::run(const std::string& program, const std::vector<std::string>&
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     result.files = files();
     return result;
+}
+
+Feeder::Feeder(std::string path, Bytes bytes) : path_(std::move(path)) {
+    thread_ = std::thread([path = path_, bytes = std::move(bytes)] {
+        // A write to a FIFO whose reader has gone raises SIGPIPE; blocked in
+        // this thread alone, the write fails with EPIPE instead.
+        sigset_t pipe_signal;
+        sigemptyset(&pipe_signal);
+        sigaddset(&pipe_signal, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+        const int fd = open(path.c_str(), O_WRONLY);  // waits for a reader
+        if (fd < 0) return;
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        close(fd);
+    });
+}
+
+Feeder::~Feeder() {
+    // A reader of our own lets a writer still waiting to open go on; held
+    // until the thread is done, so its write always has a reader.
+    const int reader = open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+    thread_.join();
+    if (reader >= 0) close(reader);
 }
 
 Outcome run_velk(const std::string& program, const std::vector<std::string>& args,

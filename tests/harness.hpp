@@ -14,6 +14,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace velk::test {
@@ -21,7 +22,8 @@ namespace velk::test {
 using Bytes = std::string;                  // raw file contents
 using Files = std::map<std::string, Bytes>;  // relative path -> contents;
                                              // a directory shows as "name/" -> "",
-                                             // a symbolic link as "name@" -> target
+                                             // a symbolic link as "name@" -> target,
+                                             // a FIFO as "name|" -> ""
 
 // Paths of the programs under test.
 extern const char* const velk_merge;
@@ -58,6 +60,8 @@ public:
     void mkdir(const std::string& name) const;
     // A symbolic link `name` pointing at `target` (for example /dev/full).
     void symlink(const std::string& target, const std::string& name) const;
+    // A FIFO (named pipe) `name`; see Feeder for what writes into it.
+    void fifo(const std::string& name) const;
     Bytes read(const std::string& name) const;
     const std::string& path() const { return dir_; }
 
@@ -73,6 +77,25 @@ public:
 
 private:
     std::string dir_;
+};
+
+// Writes `bytes` into the FIFO at `path` from a thread of its own, as a
+// producer at the other end of a pipe would: the write starts once a reader
+// opens the FIFO, and the end of the data shows as the writer closing it.
+// A program that never opens the FIFO is what some tests want to see; the
+// destructor then opens the FIFO itself, so the thread always finishes.
+// A reader that leaves early makes the write fail quietly, never with a
+// signal to the test program.
+class Feeder {
+public:
+    Feeder(std::string path, Bytes bytes);
+    ~Feeder();
+    Feeder(const Feeder&) = delete;
+    Feeder& operator=(const Feeder&) = delete;
+
+private:
+    std::string path_;
+    std::thread thread_;
 };
 
 // One-shot form: a fresh sandbox holding inputs, one run, sandbox removed.

@@ -420,11 +420,12 @@ TEST_P(ExportCommand, OutputThatCannotBeCreatedIsReported) {
 
 TEST_P(ExportCommand, InputWithoutAStemGetsNoOutputName) {
     const Format& f = GetParam();
-    const Outcome r = run_velk(f.program, {f.word, "."});
-    EXPECT_EQ(r.out, f.settings(".", "", f.default_bits) +
-                         ".: no file name stem to derive an output name from\r\n" + f.name_line +
+    // A regular file whose name is all dots ("." would be a directory).
+    const Outcome r = run_velk(f.program, {f.word, "..."}, {{"...", "\x01"}});
+    EXPECT_EQ(r.out, f.settings("...", "", f.default_bits) +
+                         "...: no file name stem to derive an output name from\r\n" + f.name_line +
                          "(null)\r\n(null) file can not be created\r\n");
-    EXPECT_TRUE(r.files.empty());
+    EXPECT_EQ(r.files, (Files{{"...", "\x01"}}));
 }
 
 TEST_P(ExportCommand, WriteFailureIsReportedAndThePartialFileStays) {
@@ -452,19 +453,48 @@ TEST_P(ExportCommand, FullDeviceIsReported) {
     EXPECT_EQ(r.out, f.lines("/dev/full", "/dev/full") + "/dev/full file can not be written\r\n");
 }
 
-TEST_P(ExportCommand, InputThatIsADirectoryFailsToRead) {
+// A directory opens, and fails only once read: by then the output, given
+// or derived, was created or truncated. It is refused before that.
+TEST_P(ExportCommand, InputThatIsADirectoryIsRefusedBeforeTheOutputIsTouched) {
     const Format& f = GetParam();
+    const Bytes earlier = "an earlier run's output";
+    const struct {
+        std::string input;
+        std::string given;  // the output name given, if any
+    } cases[] = {
+        {"d.bin", ""},
+        {"d.bin", "v1.2.bin"},
+        {".", "v1.2.bin"},
+        {"up/", "v1.2.bin"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input + " " + c.given);
+        Sandbox box(Files{{f.derived("d"), earlier}, {"v1.2.bin", earlier}, {"up/fw.bin", "\x01"}});
+        box.mkdir("d.bin");
+        const Files before = box.files();
+        std::vector<std::string> args = {f.word, c.input};
+        if (!c.given.empty()) args.push_back(c.given);
+        const Outcome r = box.run(f.program, args);
+        EXPECT_EQ(r.out, f.settings(c.input, c.given, f.default_bits) + c.input +
+                             " is a directory\r\n");
+        EXPECT_EQ(r.files, before);
+        EXPECT_EQ(r.status, 0);
+    }
+}
+
+// The dump needs no length, so it reads a FIFO to its end as it reads a
+// file; the C array, whose size comes first, refuses one (see the fault
+// table).
+TEST(TextDump, ReadsAFifoToItsEnd) {
+    const Bytes fed = counting(75);
     Sandbox box;
-    box.mkdir("d.bin");
-    const Outcome r = box.run(f.program, {f.word, "d.bin"});
-    // Where a directory cannot even be opened, the open failure is the report.
-    const std::string settings = f.settings("d.bin", "", f.default_bits);
-    if (r.out == settings + "d.bin file can not be opened\r\n") GTEST_SKIP();
-    EXPECT_EQ(r.out, f.lines("d.bin", "", f.default_bits, f.derived("d")) +
-                         "d.bin file can not be read\r\n");
-    EXPECT_EQ(r.files.count("d.bin/"), 1u);
-    EXPECT_EQ(r.files.count(f.derived("d")), 1u);
-    EXPECT_EQ(r.files.size(), 2u);
+    box.fifo("p.bin");
+    const Feeder feeder(box.path() + "/p.bin", fed);
+    const Outcome r = box.run(velk_merge, {"-txt", "p.bin", "-l", "0"});
+    EXPECT_EQ(r.out, txt_settings("p.bin", 0, 0, 8) + "text file name:p_qz.txt\r\n");
+    Bytes dump;
+    for (char byte : fed) dump += format("%02X \r\n", static_cast<unsigned char>(byte));
+    EXPECT_EQ(r.files, (Files{{"p.bin|", ""}, {"p_qz.txt", dump}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, ExportCommand, ::testing::Values(txt_command, c_command),

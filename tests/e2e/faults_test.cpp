@@ -3,8 +3,9 @@
 //
 // One row per fault. A row names the images it starts from, the command
 // line, what it breaks before the run (an image missing, or replaced by a
-// directory or a device; a directory or a symbolic link standing where a
-// file will be written) and where a file-size limit makes writing fail. Then it says
+// directory, a device or a FIFO that a writer feeds; a directory or a
+// symbolic link standing where a file will be written) and where a
+// file-size limit makes writing fail. Then it says
 // exactly what the run prints, which entries the directory holds afterwards
 // besides the images, and the images themselves must be byte for byte what
 // they were. No failure may be followed by a success line.
@@ -23,10 +24,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "harness.hpp"
@@ -38,12 +41,15 @@ namespace {
 
 // What is done to the sandbox before the run.
 struct Change {
-    enum Kind { directory, link } kind;
+    enum Kind { directory, link, fifo } kind;
     std::string name;
-    std::string target;  // of a link
+    std::string target;  // of a link; the bytes a writer feeds into a FIFO
 };
 Change dir(const std::string& name) { return {Change::directory, name, ""}; }
 Change link(const std::string& name, const std::string& target) { return {Change::link, name, target}; }
+// A FIFO that a writer feeds 75 bytes, as `cat fw.bin |` would: it has no
+// size until it has been read to its end.
+Change fed_fifo(const std::string& name) { return {Change::fifo, name, noise(75, 79)}; }
 // A link whose target lies in a directory that does not exist: creating the
 // file through it fails as for "nodir/name".
 Change in_missing_dir(const std::string& name) { return link(name, "nodir/" + name); }
@@ -95,8 +101,14 @@ void add_crc_cases(std::vector<Case>& cases) {
                          std::move(printed), std::move(left), "Encrypt Seccessfully"});
     };
     row("input_missing", {}, {}, {}, "Can't open file a.bin.\n", {});
-    row("input_is_directory", {}, {dir("a.bin")}, {}, "Can't read file a.bin.\n",
-        {"a.bin/", "a_crc.bin", "a.out"});
+    // Inputs that are not regular files are refused before an output is
+    // created, or truncated (the earlier outputs here stay as they were).
+    const Files earlier = {{"a_crc.bin", "earlier image"}, {"a.out", "earlier twin"}};
+    row("input_is_directory", earlier, {dir("a.bin")}, {}, "a.bin is a directory\n", {"a.bin/"});
+    const std::string unmeasured = "a.bin is not a regular file; its size cannot be known\n";
+    row("input_is_fifo", earlier, {fed_fifo("a.bin")}, {}, unmeasured, {"a.bin|"});
+    row("input_is_endless_device", earlier, {link("a.bin", "/dev/zero")}, {}, unmeasured,
+        {"a.bin@"});
     row("image_in_missing_directory", in, {in_missing_dir("a_crc.bin")}, {},
         "Can't open file a_crc.bin.\n", {"a_crc.bin@"});
     row("image_is_directory", in, {dir("a_crc.bin")}, {}, "Can't open file a_crc.bin.\n",
@@ -158,8 +170,9 @@ void add_export_cases(std::vector<Case>& cases) {
         const std::string named = e.name_line + derived + "\r\n";
         const std::string not_written = derived + " file can not be written\r\n";
         row("input_missing", {}, "", {}, {}, "a.bin file can not be opened\r\n", {});
-        row("input_is_directory", {}, "", {dir("a.bin")}, {},
-            named + "a.bin file can not be read\r\n", {"a.bin/", derived});
+        // Refused before the output is created, or truncated.
+        row("input_is_directory", {{derived, "an earlier run's output"}}, "", {dir("a.bin")}, {},
+            "a.bin is a directory\r\n", {"a.bin/"});
         row("output_in_missing_directory", in, "nodir/out", {}, {},
             e.name_line + std::string("nodir/out\r\nnodir/out file can not be created\r\n"), {});
         row("output_is_directory", in, "out", {dir("out")}, {},
@@ -172,6 +185,16 @@ void add_export_cases(std::vector<Case>& cases) {
             {derived});
         row("output_full_device", in, "/dev/full", {}, {},
             e.name_line + std::string("/dev/full\r\n/dev/full file can not be written\r\n"), {});
+    }
+    // The C array declares its length before its data, so an input of no
+    // known length is refused; the text dump streams it (see export_test).
+    const Files earlier = {{"a_qz.c", "an earlier run's output"}};
+    const std::string unmeasured = "a.bin is not a regular file; its size cannot be known\r\n";
+    for (const auto& [name, change, left] :
+         {std::tuple{"c_input_is_fifo", fed_fifo("a.bin"), "a.bin|"},
+          std::tuple{"c_input_is_endless_device", link("a.bin", "/dev/zero"), "a.bin@"}}) {
+        cases.push_back({name, both, earlier, {"-c", "a.bin"}, {change}, {},
+                         c_settings("a.bin", "(null)", 32) + unmeasured, {left}, nullptr});
     }
 }
 
@@ -230,26 +253,33 @@ void add_merge_cases(std::vector<Case>& cases) {
             std::move(left), run);
     };
 
-    // Images that cannot be opened: the closing exit keeps the intermediate.
-    add("boot_missing", without(in, "boot.bin"), {}, {}, run.started() + closing, {inter});
-    add("stack_missing", without(in, "stack.bin"), {}, {}, run.stack_started() + closing, {inter});
-    add("app_missing", without(in, "app.bin"), {}, {}, run.stack_started() + closing, {inter});
-    // Images that open but cannot be read: the removal exit deletes it.
-    add("boot_is_directory", without(in, "boot.bin"), {dir("boot.bin")}, {},
-        run.started() + "boot.bin file can not be read\r\n" + removal, {"boot.bin/"});
-    add("stack_is_directory", without(in, "stack.bin"), {dir("stack.bin")}, {},
-        run.stack_started() + "stack.bin file can not be read\r\n" + removal, {"stack.bin/"});
-    add("app_is_directory", without(in, "app.bin"), {dir("app.bin")}, {},
-        run.stack_started() + "app.bin file can not be read\r\n" + removal, {"app.bin/"});
-
-    // A device has no length: one that never ends must not be copied forever.
+    // Images that cannot be opened, each when its turn comes: the closing
+    // exit keeps the intermediate as far as it was written.
+    add("boot_missing", without(in, "boot.bin"), {}, {},
+        run.started() + "boot.bin file can not be opened\r\n" + closing, {inter});
+    add("stack_missing", without(in, "stack.bin"), {}, {},
+        run.stack_started() + "stack.bin file can not be opened\r\n" + closing, {inter});
+    add("app_missing", without(in, "app.bin"), {}, {},
+        run.stack_started() + "app.bin file can not be opened\r\n" + closing, {inter});
+    // Images whose length cannot be known are refused before the
+    // intermediate is created: a directory, a FIFO, a device that never ends.
+    for (const char* image : {"boot.bin", "stack.bin", "app.bin"}) {
+        const std::string name = image;
+        add(name.substr(0, name.size() - 4) + "_is_directory", without(in, name), {dir(name)}, {},
+            run.started() + name + " is a directory\r\n" + closing, {name + "/"});
+    }
+    const std::string unmeasured = " is not a regular file; its size cannot be known\r\n";
+    add("stack_is_fifo", without(in, "stack.bin"), {fed_fifo("stack.bin")}, {},
+        run.started() + "stack.bin" + unmeasured + closing, {"stack.bin|"});
     add("boot_is_endless_device", without(in, "boot.bin"), {link("boot.bin", "/dev/zero")}, {},
-        run.started() + "boot.bin file can not be read\r\n" + removal, {"boot.bin@"});
+        run.started() + "boot.bin" + unmeasured + closing, {"boot.bin@"});
 
     // The intermediate: not created, then each step that writes it.
+    const std::string inter_not_created = inter + " file can not be created\r\n";
     add("intermediate_in_missing_directory", in, {in_missing_dir(inter)}, {},
-        run.started() + closing, {inter + "@"});
-    add("intermediate_is_directory", in, {dir(inter)}, {}, run.started() + closing, {inter + "/"});
+        run.started() + inter_not_created + closing, {inter + "@"});
+    add("intermediate_is_directory", in, {dir(inter)}, {},
+        run.started() + inter_not_created + closing, {inter + "/"});
     // The removal exit deletes the link, never the device.
     add("intermediate_full_device", in, {full_device(inter)}, {},
         run.started() + "write boot unsuccessfully in merge\r\n" + removal, {});
@@ -290,10 +320,11 @@ void add_merge_cases(std::vector<Case>& cases) {
             names.insert(o.before.begin(), o.before.end());
             return names;
         };
+        const std::string not_created = file + " file can not be created\r\n";
         add(std::string(o.name) + "_in_missing_directory", in, {in_missing_dir(file)}, {},
-            run.headers_filled() + closing, with({inter, file + "@"}));
+            run.headers_filled() + not_created + closing, with({inter, file + "@"}));
         add(std::string(o.name) + "_is_directory", in, {dir(file)}, {},
-            run.headers_filled() + closing, with({inter, file + "/"}));
+            run.headers_filled() + not_created + closing, with({inter, file + "/"}));
         add(std::string(o.name) + "_full_device", in, {full_device(file)}, {},
             run.headers_filled() + o.write_failed + removal, with({file + "@"}));
     }
@@ -353,17 +384,25 @@ void add_single_cases(std::vector<Case>& cases) {
                          std::move(setup), limit, std::move(printed), std::move(left), banner});
     };
 
-    add("input_missing", {}, {}, {}, run.started() + closing, {copy});
+    // The working copy is created before the input is opened; the closing
+    // exit keeps it, empty.
+    add("input_missing", {}, {}, {}, run.started() + "app.bin file can not be opened\r\n" + closing,
+        {copy});
+    // Inputs whose length cannot be known: refused before the working copy.
     add("input_is_directory", {}, {dir("app.bin")}, {},
-        run.started() + "app.bin file can not be read\r\n" + removal, {"app.bin/"});
-
+        run.started() + "app.bin is a directory\r\n" + closing, {"app.bin/"});
+    const std::string unmeasured = "app.bin is not a regular file; its size cannot be known\r\n";
+    add("input_is_fifo", {}, {fed_fifo("app.bin")}, {}, run.started() + unmeasured + closing,
+        {"app.bin|"});
     add("input_is_endless_device", {}, {link("app.bin", "/dev/zero")}, {},
-        run.started() + "app.bin file can not be read\r\n" + removal, {"app.bin@"});
+        run.started() + unmeasured + closing, {"app.bin@"});
 
     const std::string copy_failed = "write boot unsuccessfully in merge\r\n" + removal;
+    const std::string copy_not_created = copy + " file can not be created\r\n";
     add("working_copy_in_missing_directory", in, {in_missing_dir(copy)}, {},
-        run.started() + closing, {copy + "@"});
-    add("working_copy_is_directory", in, {dir(copy)}, {}, run.started() + closing, {copy + "/"});
+        run.started() + copy_not_created + closing, {copy + "@"});
+    add("working_copy_is_directory", in, {dir(copy)}, {},
+        run.started() + copy_not_created + closing, {copy + "/"});
     add("working_copy_full_device", in, {full_device(copy)}, {}, run.started() + copy_failed, {});
     add("working_copy_write_first_byte", in, {}, cut_at(0), run.started() + copy_failed, {});
     add("working_copy_write_middle", in, {}, cut_at(50), run.started() + copy_failed, {});
@@ -404,9 +443,10 @@ void add_single_cases(std::vector<Case>& cases) {
     add("padding_write_last_byte", in, {link(twin, "/dev/null")}, cut_at(255),
         run.converted() + pad_failed, {copy, image, twin + "@"});
 
+    const std::string output_not_created = output + " file can not be created\r\n";
     add("output_in_missing_directory", in, {in_missing_dir(output)}, {},
-        run.converted() + closing, {copy, image, twin, output + "@"});
-    add("output_is_directory", in, {dir(output)}, {}, run.converted() + closing,
+        run.converted() + output_not_created + closing, {copy, image, twin, output + "@"});
+    add("output_is_directory", in, {dir(output)}, {}, run.converted() + output_not_created + closing,
         {copy, image, twin, output + "/"});
     // The removal exit deletes the working copy only.
     add("output_full_device", in, {full_device(output)}, {},
@@ -443,9 +483,14 @@ TEST_P(Fault, IsReportedAndLosesNoData) {
     for (const std::string& program : c.programs) {
         SCOPED_TRACE(program);
         Sandbox box(c.inputs);
+        std::vector<std::unique_ptr<Feeder>> feeders;
         for (const Change& s : c.setup) {
             if (s.kind == Change::directory) box.mkdir(s.name);
             if (s.kind == Change::link) box.symlink(s.target, s.name);
+            if (s.kind == Change::fifo) {
+                box.fifo(s.name);
+                feeders.push_back(std::make_unique<Feeder>(box.path() + "/" + s.name, s.target));
+            }
         }
         // Under a limit, the same command line run without faults shows
         // where the limit falls and what the outputs should begin with.

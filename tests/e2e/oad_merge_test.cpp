@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "harness.hpp"
@@ -317,9 +318,11 @@ TEST(MergeOad, MissingInputsTakeTheClosingExit) {
         std::string printed;
         Bytes intermediate;  // kept, holding what was written so far
     } cases[] = {
-        {"boot.bin", "open_fexit \r\n", ""},
-        {"stack.bin", boot_done + "open_fexit \r\n", after_boot},
-        {"app.bin", boot_done + "open_fexit \r\n", after_stack},
+        {"boot.bin", "boot.bin file can not be opened\r\nopen_fexit \r\n", ""},
+        {"stack.bin", boot_done + "stack.bin file can not be opened\r\nopen_fexit \r\n",
+         after_boot},
+        {"app.bin", boot_done + "app.bin file can not be opened\r\nopen_fexit \r\n",
+         after_stack},
     };
     for (const auto& k : cases) {
         SCOPED_TRACE(k.missing);
@@ -333,29 +336,52 @@ TEST(MergeOad, MissingInputsTakeTheClosingExit) {
     }
 }
 
+// Every file the run would write is checked against the inputs before the
+// first one is created, so a refusal leaves nothing behind: not the
+// intermediate, and not the outputs before the refused one.
 TEST(MergeOad, OutputsNeverOverwriteAnInput) {
-    const Bytes boot = noise(4), stack = noise(4), app = noise(4);
-    {
-        // The merged image would land on the boot image.
-        const Files in = {{"app_merge.bin", boot}, {"stack.bin", stack}, {"app.bin", app}};
-        const Outcome r =
-            run_velk(velk_merge, {"-oad", "app_merge.bin", "stack.bin", "app.bin"}, in);
-        EXPECT_NE(r.out.find("app_merge.bin is the input app_merge.bin; it would be overwritten, "
-                             "so it is not written\r\ncreate_fexit \r\nopen_fexit \r\n"),
-                  std::string::npos)
-            << r.out;
-        EXPECT_EQ(r.files, in);
-    }
-    {
-        // The intermediate would land on the stack image, through a link.
-        Sandbox box({{"boot.bin", boot}, {"stack.bin", stack}, {"app.bin", app}});
-        box.symlink("stack.bin", "app_merge_boot_stack.bin");
+    const Bytes boot = noise(4, 1), stack = noise(4, 2), app = noise(4, 3);
+    const struct {
+        const char* name;
+        std::vector<std::string> names;  // boot, stack and app, as given after -oad
+        Files images;
+        std::vector<std::pair<std::string, std::string>> links;  // name -> target
+        std::string refused;
+    } cases[] = {
+        {"the merged image on the boot image, by name",
+         {"app_merge.bin", "stack.bin", "app.bin"},
+         {{"app_merge.bin", boot}, {"stack.bin", stack}, {"app.bin", app}},
+         {},
+         "app_merge.bin is the input app_merge.bin"},
+        {"the intermediate on the stack image, through a link",
+         {"boot.bin", "stack.bin", "app.bin"},
+         inputs(boot, stack, app),
+         {{"app_merge_boot_stack.bin", "stack.bin"}},
+         "app_merge_boot_stack.bin is the input stack.bin"},
+        {"the stack OAD image on the app image, through a link",
+         {"boot.bin", "stack.bin", "app.bin"},
+         inputs(boot, stack, app),
+         {{"app_stack.bin", "app.bin"}},
+         "app_stack.bin is the input app.bin"},
+        // The last output of the set: refused once the first two had been
+        // written, before every name was checked first.
+        {"the app OAD image on the boot and stack images, by name",
+         {"app_app.bin", "app_app.bin", "app.bin"},
+         {{"app_app.bin", boot}, {"app.bin", app}},
+         {},
+         "app_app.bin is the input app_app.bin"},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        Sandbox box(k.images);
+        for (const auto& [name, target] : k.links) box.symlink(target, name);
         const Files before = box.files();
-        const Outcome r = box.run(velk_merge, {"-oad", "boot.bin", "stack.bin", "app.bin"});
-        EXPECT_NE(r.out.find("app_merge_boot_stack.bin is the input stack.bin; it would be "
-                             "overwritten, so it is not written\r\nopen_fexit \r\n"),
-                  std::string::npos)
-            << r.out;
+        std::vector<std::string> args = {"-oad"};
+        args.insert(args.end(), k.names.begin(), k.names.end());
+        args.insert(args.end(), {"-v", "0x0102"});
+        const Outcome r = box.run(velk_merge, args);
+        EXPECT_EQ(r.out, MergeCase{}.start() + k.refused +
+                             "; it would be overwritten, so it is not written\r\nopen_fexit \r\n");
         EXPECT_EQ(r.files, before);
     }
 }
@@ -376,7 +402,8 @@ TEST(MergeOad, UncreatableOutputsTakeTheClosingExit) {
         Sandbox box(inputs(boot, stack, app));
         box.mkdir("app_merge_boot_stack.bin");
         const Outcome r = box.run(velk_merge, c.args());
-        EXPECT_EQ(r.out, c.start() + "open_fexit \r\n");
+        EXPECT_EQ(r.out, c.start() +
+                             "app_merge_boot_stack.bin file can not be created\r\nopen_fexit \r\n");
         Files want = inputs(boot, stack, app);
         want["app_merge_boot_stack.bin/"] = "";
         EXPECT_EQ(r.files, want);
@@ -385,7 +412,8 @@ TEST(MergeOad, UncreatableOutputsTakeTheClosingExit) {
         Sandbox box(inputs(boot, stack, app));
         box.mkdir("app_stack.bin");
         const Outcome r = box.run(velk_merge, c.args());
-        EXPECT_EQ(r.out, up_to_headers + header_dump + "open_fexit \r\n");
+        EXPECT_EQ(r.out, up_to_headers + header_dump +
+                             "app_stack.bin file can not be created\r\nopen_fexit \r\n");
         Files want = inputs(boot, stack, app);
         want["app_stack.bin/"] = "";
         want["app_merge_boot_stack.bin"] = intermediate;  // the closing exit keeps it
@@ -458,13 +486,19 @@ TEST(MergeOad, FailedWritesOfTheFinalImagesAreReported) {
     }
 }
 
-TEST(MergeOad, UnreadableInputIsReported) {
-    Sandbox box({{"stack.bin", noise(4)}, {"app.bin", noise(4)}});
-    box.mkdir("boot.bin");  // opens, but reading fails
-    const Outcome r = box.run(velk_merge, MergeCase{}.args());
-    EXPECT_TRUE(r.out.ends_with("boot.bin file can not be read\r\ncreate_fexit \r\nopen_fexit \r\n"))
-        << r.out;
-    EXPECT_EQ(r.files.count("app_merge_boot_stack.bin"), 0u);
+TEST(MergeOad, InputThatIsADirectoryIsRefusedBeforeAnyFileIsCreated) {
+    // A directory would open, and fail only once the intermediate exists.
+    for (const char* image : {"boot.bin", "stack.bin", "app.bin"}) {
+        SCOPED_TRACE(image);
+        Files in = inputs(noise(4, 1), noise(4, 2), noise(4, 3));
+        in.erase(image);
+        Sandbox box(in);
+        box.mkdir(image);
+        const Outcome r = box.run(velk_merge, MergeCase{}.args());
+        EXPECT_EQ(r.out, MergeCase{}.start() + image + " is a directory\r\nopen_fexit \r\n");
+        in[std::string(image) + "/"] = "";
+        EXPECT_EQ(r.files, in);
+    }
 }
 
 }  // namespace
@@ -490,14 +524,15 @@ TEST(MergeOad, DevicesInPlaceOfFilesStopTheRun) {
         EXPECT_EQ(r.files, inputs(boot, stack, app));  // the link is removed with it
     }
     {
-        // An endless input.
+        // An endless input has no length to lay out: refused before the
+        // intermediate is created.
         Sandbox box({{"stack.bin", stack}, {"app.bin", app}});
         box.symlink("/dev/zero", "boot.bin");
         const Outcome r = box.run(velk_merge, MergeCase{}.args(), safety);
-        EXPECT_TRUE(
-            r.out.ends_with("boot.bin file can not be read\r\ncreate_fexit \r\nopen_fexit \r\n"))
-            << r.out;
-        EXPECT_EQ(r.files.count("app_merge_boot_stack.bin"), 0u);
+        EXPECT_EQ(r.out, MergeCase{}.start() +
+                             "boot.bin is not a regular file; its size cannot be known\r\n"
+                             "open_fexit \r\n");
+        EXPECT_EQ(r.files, (Files{{"stack.bin", stack}, {"app.bin", app}, {"boot.bin@", "/dev/zero"}}));
     }
 }
 

@@ -193,8 +193,10 @@ TEST(SingleOad, MissingOrStemlessInputNameCreatesNothing) {
         std::string line;
     } cases[] = {
         {{"-v", "0x102", "-oad"}, "-oad needs the name of the image to convert after it\r\n"},
-        {{"-v", "0x102", "-oad", ".."}, "..: no file name stem to derive an output name from\r\n"},
+        {{"-v", "0x102", "-oad", "..."}, "...: no file name stem to derive an output name from\r\n"},
         {{"-v", "0x102", "-oad", "dir/"}, "dir/: no file name stem to derive an output name from\r\n"},
+        // A directory, refused before a name is derived from it.
+        {{"-v", "0x102", "-oad", ".."}, ".. is a directory\r\n"},
     };
     for (const auto& c : cases) {
         const Outcome r = run_velk(velk_single, c.args, {{"app.bin", "abc"}});
@@ -205,7 +207,7 @@ TEST(SingleOad, MissingOrStemlessInputNameCreatesNothing) {
 
 TEST(SingleOad, MissingInputLeavesTheEmptyWorkingCopy) {
     const Outcome r = run_velk(velk_single, single_args());
-    EXPECT_EQ(r.out, head_lines() + closing_exit);
+    EXPECT_EQ(r.out, head_lines() + "app.bin file can not be opened\r\n" + closing_exit);
     EXPECT_EQ(r.files, (Files{{"appbim_crc.bin", ""}}));
 }
 
@@ -266,11 +268,11 @@ TEST(SingleOad, FailedWriteOfTheOutputTakesTheRemovalExit) {
                               {"appbim_crc.out", ref_twin(image)}}));
 }
 
-TEST(SingleOad, UnreadableInputTakesTheRemovalExit) {
+TEST(SingleOad, InputThatIsADirectoryIsRefusedBeforeTheWorkingCopy) {
     Sandbox box;
     box.mkdir("app.bin");
     const Outcome r = box.run(velk_single, single_args());
-    EXPECT_TRUE(r.out.ends_with("app.bin file can not be read\r\n" + removal_exit)) << r.out;
+    EXPECT_EQ(r.out, head_lines() + "app.bin is a directory\r\n" + closing_exit);
     EXPECT_EQ(r.files, (Files{{"app.bin/", ""}}));
 }
 
@@ -301,11 +303,14 @@ namespace velk::test {
 namespace {
 
 TEST(SingleOad, EndlessInputStopsTheRun) {
-    // The file-size limit only keeps a broken build from filling the disk.
+    // A device has no length to copy: refused before the working copy is
+    // created. The file-size limit only keeps a broken build from filling
+    // the disk.
     Sandbox box;
     box.symlink("/dev/zero", "app.bin");
     const Outcome r = box.run(velk_single, single_args(), Limits{.file_size = 1 << 20});
-    EXPECT_TRUE(r.out.ends_with("app.bin file can not be read\r\n" + removal_exit)) << r.out;
+    EXPECT_EQ(r.out, head_lines() + "app.bin is not a regular file; its size cannot be known\r\n" +
+                         closing_exit);
     EXPECT_EQ(r.files, (Files{{"app.bin@", "/dev/zero"}}));
 }
 

@@ -238,7 +238,13 @@ TEST_F(WriteCrcImage, MinusOneOnEveryFailure) {
     EXPECT_EQ(run(""), -1);
     EXPECT_EQ(out, "Can't open file (null).\n");
     EXPECT_EQ(run(dir_input), -1);
-    EXPECT_EQ(out, "Can't read file " + dir_input + ".\n");
+    EXPECT_EQ(out, dir_input + " is a directory\n");
+    EXPECT_FALSE(fs::exists(at("d_crc.bin")));
+    // A device measures no length: refused before its outputs are created.
+    fs::create_symlink("/dev/zero", at("z.bin"));
+    EXPECT_EQ(run(at("z.bin")), -1);
+    EXPECT_EQ(out, at("z.bin") + " is not a regular file; its size cannot be known\n");
+    EXPECT_FALSE(fs::exists(at("z_crc.bin")));
     EXPECT_EQ(run(at("b.bin")), -1);
     EXPECT_EQ(out, "Can't open file " + at("b_crc.bin") + ".\n");
 

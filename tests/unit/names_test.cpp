@@ -23,6 +23,16 @@ Derived derive(const std::string& input, const std::string& suffix) {
     return d;
 }
 
+// The quiet form, used for checks made before a name is derived where it
+// is used: the same name, and no line.
+Derived derive_quietly(const std::string& input, const std::string& suffix) {
+    testing::internal::CaptureStdout();
+    Derived d{derived_file_name(input, suffix), ""};
+    std::fflush(stdout);
+    d.printed = testing::internal::GetCapturedStdout();
+    return d;
+}
+
 TEST(DeriveFileName, NamesTable) {
     const struct {
         const char* input;
@@ -54,6 +64,9 @@ TEST(DeriveFileName, NamesTable) {
         ASSERT_TRUE(d.name) << c.input;
         EXPECT_EQ(*d.name, c.result) << c.input;
         EXPECT_EQ(d.printed, c.warns ? attention : "") << c.input;
+        const Derived quiet = derive_quietly(c.input, "_crc.bin");
+        EXPECT_EQ(quiet.name, d.name) << c.input;
+        EXPECT_EQ(quiet.printed, "") << c.input;
     }
 }
 
@@ -75,6 +88,9 @@ TEST(DeriveFileName, NoStemGivesOneLineAndNoName) {
         EXPECT_FALSE(d.name) << '"' << input << '"';
         EXPECT_EQ(d.printed,
                   std::string(input) + ": no file name stem to derive an output name from\r\n");
+        const Derived quiet = derive_quietly(input, "_crc.bin");
+        EXPECT_FALSE(quiet.name) << '"' << input << '"';
+        EXPECT_EQ(quiet.printed, "") << '"' << input << '"';
     }
 }
 
