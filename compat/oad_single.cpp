@@ -46,8 +46,20 @@ outcome single_flow::make_working_copy() {
     // give an empty image. Refused before any name is derived from it, so
     // nothing is created beside a device either.
     if (input_refused(input_, input_use::measured, "\r\n")) return outcome::closing_exit;
+    // Every file the run writes is checked against the input before the
+    // first one exists: the working copy, the CRC image and twin the
+    // writer makes of it, and the output. A link under any of those names
+    // to the input would otherwise truncate it.
+    if (const std::optional<std::string> copy_name = derived_file_name(input_, "bim_crc.bin")) {
+        const crc_image_names crc_names = crc_output_names(*copy_name);
+        const std::optional<std::string> output_name = derived_file_name(input_, "_crc.bin");
+        for (const std::string* name : {&*copy_name, &crc_names.image, &crc_names.twin,
+                                        output_name ? &*output_name : &*copy_name}) {
+            if (overwrites_input(*name, {input_})) return outcome::closing_exit;
+        }
+    }
     working_ = derive_file_name(input_, "bim_crc.bin");
-    if (!working_ || overwrites_input(*working_, {input_})) return outcome::closing_exit;
+    if (!working_) return outcome::closing_exit;
     File copy = File::open(*working_, File::Mode::create);
     if (!copy) {
         say("%s file can not be created\r\n", working_->c_str());

@@ -276,15 +276,20 @@ TEST(SingleOad, InputThatIsADirectoryIsRefusedBeforeTheWorkingCopy) {
     EXPECT_EQ(r.files, (Files{{"app.bin/", ""}}));
 }
 
+// Every file the run would write, a link to the input under its name: the
+// refusal comes before anything is written, and the input is whole.
 TEST(SingleOad, OutputOnTheInputIsRefused) {
-    Sandbox box(Files{{"app.bin", "abc"}});
-    box.symlink("app.bin", "appbim_crc.bin");
-    const Outcome r = box.run(velk_single, single_args());
-    EXPECT_EQ(r.out, head_lines() +
-                         "appbim_crc.bin is the input app.bin; it would be overwritten, so it is "
-                         "not written\r\n" +
-                         closing_exit);
-    EXPECT_EQ(r.files, (Files{{"app.bin", "abc"}, {"appbim_crc.bin@", "app.bin"}}));
+    for (const char* name : {"appbim_crc.bin", "appbim_crc_crc.bin", "appbim_crc.out", "app_crc.bin"}) {
+        SCOPED_TRACE(name);
+        Sandbox box(Files{{"app.bin", "abc"}});
+        box.symlink("app.bin", name);
+        const Outcome r = box.run(velk_single, single_args());
+        EXPECT_EQ(r.out, head_lines() + name +
+                             " is the input app.bin; it would be overwritten, so it is "
+                             "not written\r\n" +
+                             closing_exit);
+        EXPECT_EQ(r.files, (Files{{"app.bin", "abc"}, {std::string(name) + "@", "app.bin"}}));
+    }
 }
 
 TEST(SingleOad, UpperCaseWordAndTheMergeEditionDiffer) {
