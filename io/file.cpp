@@ -1,9 +1,6 @@
 #include "io/file.hpp"
 
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
@@ -151,91 +148,12 @@ std::size_t BlockReader::read(std::span<std::uint8_t> out) {
     return got;
 }
 
-// The thread that writes full blocks while the next one is filled. One
-// block at a time: handing over the next waits for the last to be written,
-// which also tells whether it failed.
-class BlockWriter::writer_thread {
-public:
-    explicit writer_thread(byte_sink& sink) : sink_(sink), thread_([this] { run(); }) {}
-
-    ~writer_thread() {
-        {
-            const std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        changed_.notify_all();
-        thread_.join();
-    }
-
-    // Waits until the block handed over last is written; false when it or
-    // an earlier one failed.
-    bool wait() {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return !busy_; });
-        return !failed_;
-    }
-
-    // Hands a block over; the caller must have waited first.
-    void start(std::span<const std::uint8_t> block) {
-        {
-            const std::lock_guard lock(mutex_);
-            block_ = block;
-            busy_ = true;
-        }
-        changed_.notify_all();
-    }
-
-private:
-    void run() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            changed_.wait(lock, [this] { return busy_ || stopping_; });
-            if (!busy_) return;
-            const std::span<const std::uint8_t> block = block_;
-            lock.unlock();
-            const bool written = sink_.write(block);
-            lock.lock();
-            if (!written) failed_ = true;
-            busy_ = false;
-            changed_.notify_all();
-        }
-    }
-
-    byte_sink& sink_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::span<const std::uint8_t> block_;
-    bool busy_ = false;
-    bool failed_ = false;
-    bool stopping_ = false;
-    std::thread thread_;  // last: it starts running as it is made
-};
-
 BlockWriter::BlockWriter(byte_sink& sink, std::size_t capacity)
     : sink_(sink),
       storage_(std::make_unique_for_overwrite<std::uint8_t[]>(capacity)),
       buf_(storage_.get(), capacity) {}
 
-BlockWriter::~BlockWriter() = default;
-
-void BlockWriter::send() {
-    if (len_ == 0) return;
-    if (!thread_) {
-        spare_ = std::make_unique_for_overwrite<std::uint8_t[]>(buf_.size());
-        thread_ = std::make_unique<writer_thread>(sink_);
-    }
-    if (!thread_->wait()) ok_ = false;
-    if (ok_) {
-        thread_->start(buf_.first(len_));
-        // Fill the other block while this one is written.
-        std::swap(storage_, spare_);
-        buf_ = std::span(storage_.get(), buf_.size());
-    }
-    len_ = 0;
-}
-
 bool BlockWriter::flush() {
-    if (thread_ && !thread_->wait()) ok_ = false;
     if (len_ != 0) {
         if (ok_ && !sink_.write(buf_.first(len_))) ok_ = false;
         len_ = 0;
@@ -249,7 +167,7 @@ void BlockWriter::put(std::string_view text) {
 
 void BlockWriter::put(std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
-        if (len_ == buf_.size()) send();
+        if (len_ == buf_.size()) flush();
         const std::size_t n = std::min(bytes.size(), buf_.size() - len_);
         std::copy_n(bytes.data(), n, buf_.data() + len_);
         len_ += n;
@@ -259,7 +177,7 @@ void BlockWriter::put(std::span<const std::uint8_t> bytes) {
 
 void BlockWriter::fill(std::uint8_t byte, std::uint64_t count) {
     while (count != 0) {
-        if (len_ == buf_.size()) send();
+        if (len_ == buf_.size()) flush();
         const std::size_t n = static_cast<std::size_t>(
             std::min<std::uint64_t>(count, buf_.size() - len_));
         std::fill_n(buf_.data() + len_, n, byte);

@@ -136,24 +136,14 @@ private:
 // write every later call does nothing and ok() stays false. The default
 // block is 1 MiB: a write call costs about as much as writing 16 KiB of
 // data, a quarter extra on 64 KiB blocks and next to nothing on 1 MiB ones.
-//
-// Once a block has filled up, the output is long enough to gain from two
-// cores: from then on each full block is handed to a writer thread while
-// the next one is filled, so formatting and writing overlap. Shorter
-// outputs never start a thread. flush() is the meeting point: it returns
-// when every byte collected so far has been written (or has failed), so a
-// caller that flushes at the end of each step still learns which step a
-// failed write belongs to. ok() may learn of a failure in the block being
-// written by the thread only at the next block or flush.
 class BlockWriter {
 public:
     explicit BlockWriter(byte_sink& sink, std::size_t capacity = std::size_t{1} << 20);
     BlockWriter(const BlockWriter&) = delete;
     BlockWriter& operator=(const BlockWriter&) = delete;
-    ~BlockWriter();
 
     void put(std::uint8_t byte) {
-        if (len_ == buf_.size()) send();
+        if (len_ == buf_.size()) flush();
         buf_[len_++] = byte;
     }
     void put(std::string_view text);
@@ -163,38 +153,29 @@ public:
     // Room for at least n bytes at the end of the buffer, to be committed
     // with commit(); n must not exceed the capacity.
     std::uint8_t* reserve(std::size_t n) {
-        if (buf_.size() - len_ < n) send();
+        if (buf_.size() - len_ < n) flush();
         return buf_.data() + len_;
     }
     void commit(std::size_t n) { len_ += n; }
     // All the free room at the end of the buffer, never empty: a full
     // buffer is written first. Fill a prefix of it and commit() that.
     std::span<std::uint8_t> room() {
-        if (len_ == buf_.size()) send();
+        if (len_ == buf_.size()) flush();
         return buf_.subspan(len_);
     }
 
-    // Writes what is collected and waits until every byte is written;
-    // false once any write has failed.
+    // Writes what is collected; false once any write has failed.
     bool flush();
     bool ok() const { return ok_; }
 
 private:
-    class writer_thread;
-    // Passes the collected block on: to the writer thread once the output
-    // has proved long, else written here.
-    void send();
-
     byte_sink& sink_;
     // Left uninitialised: every byte is written before it is sent, and a
-    // block of a megabyte need not be cleared first. The second block
-    // exists only once the writer thread does.
+    // block of a megabyte need not be cleared first.
     std::unique_ptr<std::uint8_t[]> storage_;
-    std::unique_ptr<std::uint8_t[]> spare_;
     std::span<std::uint8_t> buf_;
     std::size_t len_ = 0;
     bool ok_ = true;
-    std::unique_ptr<writer_thread> thread_;
 };
 
 // Copies up to `limit` bytes from the current position of `from` into `to`

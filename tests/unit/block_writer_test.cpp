@@ -1,5 +1,5 @@
-// BlockWriter: every byte reaches its sink in order, through the writer
-// thread that long outputs start, and a failed write is never passed over.
+// BlockWriter: every byte reaches its sink in order, whatever the mix of
+// calls that filled it, and a failed write is never passed over.
 
 #include <gtest/gtest.h>
 
