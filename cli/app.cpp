@@ -12,6 +12,7 @@
 #include "cli/commands.hpp"
 #include "cli/errors.hpp"
 #include "cli/values.hpp"
+#include "io/platform.hpp"
 
 #ifndef VELK_VERSION
 #define VELK_VERSION "unknown"
@@ -291,6 +292,9 @@ constexpr command commands[] = {
 }  // namespace
 
 int run(int argc, const char* const* argv) {
+    // The same bytes on every system: scripts that read velk's lines (or its
+    // output with -o -) must not get CR LF on one and LF on another.
+    set_binary_stdout();
     settings s;
     CLI::App app("velk: binary images for SPI flash, for build pipelines", "velk");
     app.set_version_flag("--version", std::string("velk ") + VELK_VERSION);

@@ -107,14 +107,14 @@ std::optional<std::uint64_t> file_size(File& file) { return file.size(); }
 bool same_file(const std::string& a, const std::string& b) {
     if (a == b) return true;
     std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec) && !ec;
+    return std::filesystem::equivalent(path_from_utf8(a), path_from_utf8(b), ec) && !ec;
 }
 
 bool remove_file(const std::string& name) { return std::remove(name.c_str()) == 0; }
 
 path_kind kind_of(const std::string& name) {
     std::error_code ec;
-    const std::filesystem::file_status status = std::filesystem::status(name, ec);
+    const std::filesystem::file_status status = std::filesystem::status(path_from_utf8(name), ec);
     switch (status.type()) {
         case std::filesystem::file_type::not_found:
         case std::filesystem::file_type::none:

@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 // relative target taken from its link's directory, so that a link to a
 // file not yet there is followed too.
 std::string follow_links(const std::string& name) {
-    fs::path path(name);
+    fs::path path = path_from_utf8(name);
     for (int hops = 0; hops < 40; ++hops) {
         std::error_code ec;
         if (!fs::is_symlink(fs::symlink_status(path, ec)) || ec) break;
@@ -26,19 +26,19 @@ std::string follow_links(const std::string& name) {
         if (ec) break;
         path = target.is_absolute() ? target : path.parent_path() / target;
     }
-    return path.string();
+    return utf8_from_path(path);
 }
 
 // A name beside `target` that no file has: "<dir>/.<base>.<random>.tmp".
 std::string temporary_name(const std::string& target, std::uint32_t salt) {
-    const fs::path path(target);
+    const fs::path path = path_from_utf8(target);
     constexpr char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
     std::string base(1, '.');
-    base.append(path.filename().string());
+    base.append(utf8_from_path(path.filename()));
     base.push_back('.');
     for (int i = 0; i < 6; ++i, salt /= 36) base.push_back(digits[salt % 36]);
     base.append(".tmp");
-    return (path.parent_path() / base).string();
+    return utf8_from_path(path.parent_path() / path_from_utf8(base));
 }
 
 }  // namespace

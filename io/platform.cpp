@@ -38,6 +38,16 @@ bool stream_seek(std::FILE* stream, std::uint64_t offset) {
 #endif
 }
 
+std::filesystem::path path_from_utf8(const std::string& name) {
+    return std::filesystem::path(
+        std::u8string(reinterpret_cast<const char8_t*>(name.data()), name.size()));
+}
+
+std::string utf8_from_path(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size());
+}
+
 std::FILE* create_new_file(const std::string& name, int& error) {
 #ifdef _WIN32
     const int fd = _open(name.c_str(), _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY, _S_IREAD | _S_IWRITE);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -14,6 +15,13 @@ std::optional<std::uint64_t> stream_size(std::FILE* stream);
 
 // Moves an open stream to an absolute byte offset, past 2 GiB too.
 bool stream_seek(std::FILE* stream, std::uint64_t offset);
+
+// File names are UTF-8 on every system velk runs on (on Windows through
+// the programs' manifest, which makes UTF-8 the code page the C library
+// opens files in). std::filesystem would read a narrow name in a code page
+// of its own there, so every path velk makes goes through these two.
+std::filesystem::path path_from_utf8(const std::string& name);
+std::string utf8_from_path(const std::filesystem::path& path);
 
 // Creates a file that must not exist yet, for reading and writing in
 // binary mode; null with `error` set (EEXIST when the name is taken).
