@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "formats/crc.hpp"
+#include "formats/le_words.hpp"
 
 namespace velk {
 namespace {
@@ -15,19 +16,6 @@ namespace {
 // 1088 KiB of twin, so memory stays the same whatever the input's size.
 constexpr std::size_t chunk_blocks = 8192;
 constexpr std::size_t word_bytes = 4;
-
-std::uint32_t load_le(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-void store_le(std::uint8_t* p, std::uint32_t v) {
-    // Built whole and copied in one piece, which compilers turn into one store.
-    const std::array<std::uint8_t, word_bytes> bytes = {
-        static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-        static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
-    std::memcpy(p, bytes.data(), bytes.size());
-}
 
 // The twin's four bytes for every byte value: two lower-case digits, CR, LF.
 constexpr std::array<std::uint8_t, 256 * twin_line_bytes> make_twin_lines() {
@@ -128,7 +116,7 @@ void scramble_blocks(std::span<const std::uint8_t> input, std::span<std::uint8_t
         const std::uint32_t block_mask =
             scrambler.mask(static_cast<std::uint32_t>(first_address + i * block_data_bytes));
         for (std::uint32_t j = 0; j < block_data_bytes; j += word_bytes) {
-            store_le(to + j, load_le(from + j) ^ block_mask ^ scrambler.offset_part(j));
+            store_le32(to + j, load_le32(from + j) ^ block_mask ^ scrambler.offset_part(j));
         }
     }
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "formats/crc.hpp"
+#include "formats/le_words.hpp"
 
 namespace velk {
 namespace {
@@ -27,18 +28,6 @@ const std::uint8_t* block_in_tail(std::uint64_t size, std::span<const std::uint8
     const std::uint64_t tail_start = size - tail.size();
     if (start < tail_start || start + block_bytes > size) return nullptr;
     return tail.data() + (start - tail_start);
-}
-
-std::uint32_t load_le(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-void store_le(std::uint8_t* p, std::uint32_t v) {
-    const std::array<std::uint8_t, word_bytes> bytes = {
-        static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-        static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
-    std::memcpy(p, bytes.data(), bytes.size());
 }
 
 }  // namespace
@@ -145,7 +134,7 @@ void flash_crc_checker::check_blocks(const std::uint8_t* blocks, std::size_t cou
             const std::uint32_t block_mask =
                 scrambler_.mask(static_cast<std::uint32_t>((next_block_ + i) * block_data_bytes));
             for (std::uint32_t j = 0; j < block_data_bytes; j += word_bytes) {
-                store_le(to + j, load_le(from + j) ^ block_mask ^ scrambler_.offset_part(j));
+                store_le32(to + j, load_le32(from + j) ^ block_mask ^ scrambler_.offset_part(j));
             }
         }
         data_ok_ = data_->write(data_buffer_);

@@ -1,0 +1,24 @@
+#pragma once
+// 32-bit little-endian words in byte buffers, as the scrambler reads and
+// writes them in the flash CRC image.
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+namespace velk {
+
+inline std::uint32_t load_le32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+inline void store_le32(std::uint8_t* p, std::uint32_t v) {
+    // Built whole and copied in one piece, which compilers turn into one store.
+    const std::array<std::uint8_t, 4> bytes = {
+        static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+        static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+    std::memcpy(p, bytes.data(), bytes.size());
+}
+
+}  // namespace velk
