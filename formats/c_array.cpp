@@ -1,5 +1,6 @@
 // The C source file that defines one array of the image's cells.
 
+#include <algorithm>
 #include <string>
 
 #include "formats/cell.hpp"
@@ -27,33 +28,65 @@ std::string_view element_type(const export_settings& settings) {
                                       : "unsigned int";
 }
 
+// Spells `count` whole cells from `from` with `text`; returns the end.
+template <class Writer, int Size>
+std::uint8_t* spell_cells(const std::uint8_t* from, std::size_t count, const Writer& text,
+                          std::uint8_t* at) {
+    for (const std::uint8_t* const end = from + count * Size; from != end; from += Size) {
+        at = text.cell(from, at);
+    }
+    return at;
+}
+
 // The elements, each but the last followed by ", ", and a new indented
 // line after every line_count elements unless the last one was just
 // written. The last element is the one that reaches the measured size; a
-// read that ends early leaves the separator on the element before.
+// read that ends early leaves the separator on the element before. The
+// cells of a block up to the next line end go through one loop with
+// nothing to check per cell; only the run that holds the last element is
+// cut around it.
 template <int Size>
-void write_elements(BlockReader& in, BlockWriter& out, std::uint32_t line_count,
+void write_elements(BlockReader& in, BlockWriter& out, std::uint32_t per_line,
                     std::uint64_t input_size) {
-    const cell_text element(true, ", ");
-    const cell_text last_element(true, "");
+    const cell_text<Size> element(true, ", ");
+    const cell_text<Size> last_element(true, "");
+    const std::uint32_t line_count = std::max<std::uint32_t>(per_line, 1);
     std::uint64_t bytes_done = 0;
     std::uint32_t cells_on_line = 0;
-    for_each_block<Size>(in, out, cell_text::max_length + 6, [&](std::span<const std::uint8_t> block,
-                                                                 std::uint8_t* at) {
-        byte_cursor cells(block);
-        std::uint32_t value = 0;
-        for (;;) {
-            const int n = read_cell(cells, Size, value);
-            if (n > 0) {
-                bytes_done += static_cast<unsigned>(n);
-                const cell_text& text = bytes_done == input_size ? last_element : element;
-                at = text.write<Size>(value, at);
+    for_each_block<Size>(in, out, element.max_length + 6, [&](std::span<const std::uint8_t> block,
+                                                             std::uint8_t* at) {
+        const auto text = element.spell();
+        using writer = decltype(text);
+        const std::uint8_t* p = block.data();
+        for (std::size_t cells = block.size() / Size; cells != 0;) {
+            const std::size_t run = std::min<std::size_t>(cells, line_count - cells_on_line);
+            // Whole cells before the last element, when it ends this run's
+            // whole cells or comes among them.
+            std::size_t before_last = run;
+            const std::uint64_t to_last = input_size - bytes_done;
+            if (bytes_done < input_size && to_last % Size == 0 && to_last / Size <= run) {
+                before_last = static_cast<std::size_t>(to_last / Size) - 1;
             }
-            if (n < Size) break;
-            if (++cells_on_line >= line_count) {
+            at = spell_cells<writer, Size>(p, before_last, text, at);
+            if (before_last != run) {
+                const std::uint8_t* const last = p + before_last * Size;
+                at = last_element.spell().cell(last, at);
+                at = spell_cells<writer, Size>(last + Size, run - before_last - 1, text, at);
+            }
+            p += run * Size;
+            bytes_done += run * Size;
+            cells -= run;
+            cells_on_line += static_cast<std::uint32_t>(run);
+            if (cells_on_line == line_count) {
                 if (bytes_done != input_size) at = put_text(at, "\r\n    ");
                 cells_on_line = 0;
             }
+        }
+        byte_cursor partial(std::span(p, block.data() + block.size()));
+        std::uint32_t value = 0;
+        if (const int n = read_cell(partial, Size, value); n > 0) {
+            bytes_done += static_cast<unsigned>(n);
+            at = (bytes_done == input_size ? last_element : element).write(value, at);
         }
         return at;
     });

@@ -13,6 +13,7 @@
 #include <span>
 #include <string_view>
 
+#include "formats/le_words.hpp"
 #include "io/file.hpp"
 
 namespace velk {
@@ -68,74 +69,117 @@ std::uint8_t* put_text(std::uint8_t* out, const char (&text)[N]) {
     return out + (N - 1);
 }
 
-// The text of one cell: an optional "0x", the value as upper-case
-// hexadecimal zero-filled to the cell's full width (2, 4 or 8 digits),
-// then a separator of at most two characters.
+// The text of one `Size`-byte cell (1, 2 or 4): an optional "0x", the
+// value as upper-case hexadecimal zero-filled to the cell's full width (2,
+// 4 or 8 digits), then a separator of at most two characters.
+//
+// A cell's text is at most twelve bytes, so it is built in one or two
+// 64-bit words and stored whole: one store per cell (two for 32-bit cells)
+// instead of one per digit pair. Each input byte of the cell looks up its
+// share of those words in a table of its own, made once for the settings
+// (the prefix and separator already in place in the first byte's table),
+// so a cell costs a load per byte, an OR per byte after the first, and the
+// stores, with nothing to branch on.
+template <int Size>
 class cell_text {
-public:
-    // Longest text of one cell: "0x", eight digits, two separator characters.
-    static constexpr std::size_t max_length = 12;
+    static_assert(Size == 1 || Size == 2 || Size == 4);
+    static constexpr std::size_t word_count = Size == 4 ? 2 : 1;
+    using words = std::array<std::uint64_t, word_count>;
 
-    // Defined here so that the fields of a local cell_text stay in
-    // registers in the loops that use it.
-    constexpr cell_text(bool prefix, std::string_view separator)
-        : prefix_length_(prefix ? 2 : 0),
-          affix_length_(prefix_length_ + (separator.size() < 2 ? separator.size() : 2)) {
-        for (std::size_t i = 0; i < affix_length_ - prefix_length_; ++i) separator_[i] = separator[i];
+public:
+    // Longest text of one cell: "0x", the digits, two separator characters.
+    static constexpr std::size_t max_length = 2 + 2 * Size + 2;
+    // What one write may store from its `out`: whole 8-byte words, so past
+    // the end of a shorter text. Room for this much must follow `out`.
+    static constexpr std::size_t store_length = 8 * word_count;
+
+    cell_text(bool prefix, std::string_view separator) {
+        const std::size_t prefix_length = prefix ? 2 : 0;
+        const std::size_t separator_length = separator.size() < 2 ? separator.size() : 2;
+        length_ = prefix_length + 2 * Size + separator_length;
+        std::array<std::uint8_t, store_length> blank{};  // every digit a zero byte
+        if (prefix) blank[0] = '0', blank[1] = 'x';
+        for (std::size_t i = 0; i < separator_length; ++i) {
+            blank[prefix_length + 2 * Size + i] = static_cast<std::uint8_t>(separator[i]);
+        }
+        // Input byte i (least significant first) is spelt at digit pair
+        // Size - 1 - i: the value reads most significant first.
+        for (std::size_t i = 0; i < Size; ++i) {
+            const std::size_t at = prefix_length + 2 * (Size - 1 - i);
+            for (std::size_t b = 0; b < 256; ++b) {
+                std::array<std::uint8_t, store_length> text{};
+                if (i == 0) text = blank;
+                text[at] = static_cast<std::uint8_t>(hex_digit_pairs[b][0]);
+                text[at + 1] = static_cast<std::uint8_t>(hex_digit_pairs[b][1]);
+                for (std::size_t w = 0; w < word_count; ++w) {
+                    std::uint64_t bits = 0;
+                    for (std::size_t k = 0; k < 8; ++k) bits |= std::uint64_t{text[8 * w + k]} << (8 * k);
+                    parts_[i][b][w] = bits;
+                }
+            }
+        }
     }
 
-    // Writes the text of a `Size`-byte cell holding `value` at `out`, which
-    // has room for max_length bytes, and returns the end of the text.
-    // Copies of fixed size, with the lengths added afterwards, keep this
-    // free of branches and calls; every copy is placed from `out` and `out`
-    // moves once, so consecutive cells depend on each other only through
-    // that one addition.
-    template <int Size>
-    std::uint8_t* write(std::uint32_t value, std::uint8_t* out) const {
-        std::memcpy(out, "0x", 2);
-        std::uint8_t* const digits = out + prefix_length_;
-        for (int k = 0; k < Size; ++k) {
-            const std::uint32_t byte = (value >> (8 * (Size - 1 - k))) & 0xFFu;
-            std::memcpy(digits + 2 * k, hex_digit_pairs[byte].data(), 2);
+    std::size_t length() const { return length_; }
+
+    // What the loops over many cells use: the tables and the length in a
+    // value of two words, which the stores into the output buffer cannot
+    // touch, so that both stay in registers.
+    class writer {
+    public:
+        // Writes the text of the whole cell at `from` at `out`, which has
+        // room for store_length bytes; returns the end of the text.
+        std::uint8_t* cell(const std::uint8_t* from, std::uint8_t* out) const {
+            words text = parts_[0][from[0]];
+            for (std::size_t i = 1; i < Size; ++i) {
+                for (std::size_t w = 0; w < word_count; ++w) text[w] |= parts_[i][from[i]][w];
+            }
+            for (std::size_t w = 0; w < word_count; ++w) store_le64(out + 8 * w, text[w]);
+            return out + length_;
         }
-        std::memcpy(digits + 2 * Size, separator_.data(), 2);
-        return out + (2 * Size + affix_length_);
+
+    private:
+        friend class cell_text;
+        writer(const std::array<std::array<words, 256>, Size>* parts, std::size_t length)
+            : parts_(*parts), length_(length) {}
+        const std::array<std::array<words, 256>, Size>& parts_;
+        std::size_t length_;
+    };
+    writer spell() const { return writer(&parts_, length_); }
+
+    // The text of a cell holding `value` (a partial last cell, its missing
+    // bytes zero), written as cell() writes it.
+    std::uint8_t* write(std::uint32_t value, std::uint8_t* out) const {
+        std::array<std::uint8_t, Size> bytes{};
+        for (std::size_t i = 0; i < Size; ++i) bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
+        return spell().cell(bytes.data(), out);
     }
 
 private:
-    std::size_t prefix_length_;
-    std::array<char, 2> separator_{};
-    std::size_t affix_length_;  // prefix and separator together
+    std::array<std::array<words, 256>, Size> parts_{};  // per input byte, per byte value
+    std::size_t length_ = 0;
 };
 
 // Cells taken from the input per block.
-inline constexpr std::size_t block_cells = 1024;
+inline constexpr std::size_t block_cells = 4096;
 
 // Runs `body(block, out_at)` on the input one block at a time until the
 // input ends or a write has failed. `block` holds whole `Size`-byte cells
 // except that the last block may end in a partial one. `out_at` points at
-// room for block_cells times `room_per_cell` bytes of output (which the
-// writer's capacity must hold), and `body` returns the end of what it wrote
-// there. A read error ends the input as end of file does (in.error() tells).
+// room for block_cells times `room_per_cell` bytes of output and then
+// 16 more for the whole-word stores of a cell_text past the last cell's
+// end (which the writer's capacity must hold), and `body` returns the end of
+// what it wrote there. A read error ends the input as end of file does (in.error() tells).
 template <int Size, class Body>
 void for_each_block(BlockReader& in, BlockWriter& out, std::size_t room_per_cell, Body body) {
     std::array<std::uint8_t, block_cells * Size> block;
     std::size_t got = 0;
     do {
         got = in.read(block);
-        std::uint8_t* const start = out.reserve(block_cells * room_per_cell);
+        std::uint8_t* const start = out.reserve(block_cells * room_per_cell + 16);
         std::uint8_t* const end = body(std::span<const std::uint8_t>(block.data(), got), start);
         out.commit(static_cast<std::size_t>(end - start));
     } while (got == block.size() && out.ok());
-}
-
-// The value of the whole `Size`-byte cell at `at`, the first byte least
-// significant.
-template <int Size>
-std::uint32_t load_cell(const std::uint8_t* at) {
-    std::uint32_t value = 0;
-    for (int k = 0; k < Size; ++k) value |= static_cast<std::uint32_t>(at[k]) << (8 * k);
-    return value;
 }
 
 }  // namespace velk

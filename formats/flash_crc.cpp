@@ -17,15 +17,15 @@ namespace {
 constexpr std::size_t chunk_blocks = 8192;
 constexpr std::size_t word_bytes = 4;
 
-// The twin's four bytes for every byte value: two lower-case digits, CR, LF.
-constexpr std::array<std::uint8_t, 256 * twin_line_bytes> make_twin_lines() {
+// The twin's four bytes for every byte value, two lower-case digits, CR
+// and LF, as a little-endian word: the first digit in its lowest byte.
+constexpr std::array<std::uint32_t, 256> make_twin_lines() {
     constexpr char digits[] = "0123456789abcdef";
-    std::array<std::uint8_t, 256 * twin_line_bytes> lines{};
-    for (std::size_t b = 0; b < 256; ++b) {
-        lines[twin_line_bytes * b + 0] = static_cast<std::uint8_t>(digits[b >> 4]);
-        lines[twin_line_bytes * b + 1] = static_cast<std::uint8_t>(digits[b & 0xF]);
-        lines[twin_line_bytes * b + 2] = '\r';
-        lines[twin_line_bytes * b + 3] = '\n';
+    std::array<std::uint32_t, 256> lines{};
+    for (std::uint32_t b = 0; b < 256; ++b) {
+        lines[b] = static_cast<std::uint32_t>(digits[b >> 4]) |
+                   static_cast<std::uint32_t>(digits[b & 0xF]) << 8 | std::uint32_t{'\r'} << 16 |
+                   std::uint32_t{'\n'} << 24;
     }
     return lines;
 }
@@ -130,11 +130,15 @@ void crc16_blocks(std::span<std::uint8_t> image) {
 }
 
 void spell_twin(std::span<const std::uint8_t> image, std::span<std::uint8_t> text) {
+    // Two lines a store: the twin is four times the image, and one 8-byte
+    // store costs what a 4-byte one does.
+    const std::uint8_t* from = image.data();
     std::uint8_t* to = text.data();
-    for (const std::uint8_t b : image) {
-        std::copy_n(twin_lines.data() + twin_line_bytes * b, twin_line_bytes, to);
-        to += twin_line_bytes;
+    for (const std::uint8_t* const pairs_end = from + image.size() / 2 * 2; from != pairs_end;
+         from += 2, to += 2 * twin_line_bytes) {
+        store_le64(to, twin_lines[from[0]] | std::uint64_t{twin_lines[from[1]]} << 32);
     }
+    if (image.size() % 2 != 0) store_le32(to, twin_lines[*from]);
 }
 
 }  // namespace velk

@@ -1,8 +1,10 @@
 #pragma once
-// 32-bit little-endian words in byte buffers, as the scrambler reads and
-// writes them in the flash CRC image.
+// Little-endian words in byte buffers: 32-bit ones as the scrambler reads
+// and writes them in the flash CRC image, 64-bit ones as the text formats
+// store eight characters at a time.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -18,6 +20,12 @@ inline void store_le32(std::uint8_t* p, std::uint32_t v) {
     const std::array<std::uint8_t, 4> bytes = {
         static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
         static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+    std::memcpy(p, bytes.data(), bytes.size());
+}
+
+inline void store_le64(std::uint8_t* p, std::uint64_t v) {
+    std::array<std::uint8_t, 8> bytes{};
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(v >> (8 * i));
     std::memcpy(p, bytes.data(), bytes.size());
 }
 

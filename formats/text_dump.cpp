@@ -15,19 +15,17 @@ namespace {
 // go through one loop with nothing to check per cell.
 template <int Size>
 void write_cells(BlockReader& in, BlockWriter& out, const export_settings& settings) {
-    const cell_text cell(settings.prefix, settings.comma ? "," : " ");
+    const cell_text<Size> cell(settings.prefix, settings.comma ? "," : " ");
     const std::uint32_t line_count = std::max<std::uint32_t>(settings.per_line, 1);
     std::uint32_t cells_on_line = 0;
-    for_each_block<Size>(in, out, cell_text::max_length + 2, [&](std::span<const std::uint8_t> block,
-                                                                 std::uint8_t* at) {
-        // A copy of its own, which the stores into the buffer cannot touch,
-        // stays in registers.
-        const cell_text text = cell;
+    for_each_block<Size>(in, out, cell.max_length + 2, [&](std::span<const std::uint8_t> block,
+                                                          std::uint8_t* at) {
+        const auto text = cell.spell();
         const std::uint8_t* p = block.data();
         for (std::size_t cells = block.size() / Size; cells != 0;) {
             const std::size_t run = std::min<std::size_t>(cells, line_count - cells_on_line);
             for (const std::uint8_t* const end = p + run * Size; p != end; p += Size) {
-                at = text.write<Size>(load_cell<Size>(p), at);
+                at = text.cell(p, at);
             }
             cells -= run;
             cells_on_line += static_cast<std::uint32_t>(run);
@@ -38,7 +36,7 @@ void write_cells(BlockReader& in, BlockWriter& out, const export_settings& setti
         }
         byte_cursor partial(std::span(p, block.data() + block.size()));
         std::uint32_t value = 0;
-        if (read_cell(partial, Size, value) > 0) at = text.write<Size>(value, at);
+        if (read_cell(partial, Size, value) > 0) at = cell.write(value, at);
         return at;
     });
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <sstream>
@@ -71,15 +73,23 @@ TEST(ReadCell, AReadErrorEndsInputWithTheValueStoredAndTheErrorKept) {
     EXPECT_TRUE(reader.error());
 }
 
-std::string text_of(const cell_text& text, int size, std::uint32_t value) {
-    std::uint8_t out[cell_text::max_length];
-    std::uint8_t* end = out;
+template <int Size>
+std::string spelt(bool prefix, const char* separator, std::uint32_t value) {
+    const cell_text<Size> text(prefix, separator);
+    // Guard bytes after the room a write may store into: they must stay.
+    std::array<std::uint8_t, cell_text<Size>::store_length + 4> out;
+    out.fill('#');
+    const std::uint8_t* end = text.write(value, out.data());
+    EXPECT_TRUE(std::all_of(out.end() - 4, out.end(), [](std::uint8_t b) { return b == '#'; }));
+    return std::string(reinterpret_cast<const char*>(out.data()), static_cast<std::size_t>(end - out.data()));
+}
+
+std::string text_of(bool prefix, const char* separator, int size, std::uint32_t value) {
     switch (size) {
-        case 1: end = text.write<1>(value, out); break;
-        case 2: end = text.write<2>(value, out); break;
-        default: end = text.write<4>(value, out); break;
+        case 1: return spelt<1>(prefix, separator, value);
+        case 2: return spelt<2>(prefix, separator, value);
+        default: return spelt<4>(prefix, separator, value);
     }
-    return std::string(reinterpret_cast<const char*>(out), static_cast<std::size_t>(end - out));
 }
 
 TEST(CellText, UpperCaseDigitsAtFullWidthWithPrefixAndSeparator) {
@@ -99,10 +109,13 @@ TEST(CellText, UpperCaseDigitsAtFullWidthWithPrefixAndSeparator) {
         {false, ",", 4, 0x00000055, "00000055,"},
         {true, ", ", 4, 0xFFFFFFFF, "0xFFFFFFFF, "},
         {true, "", 4, 0x80000000, "0x80000000"},
+        // Every byte different, so a byte spelt in another's place shows;
+        // with "0x" the last digits fall in the second stored word.
+        {false, " ", 4, 0x12345678, "12345678 "},
+        {true, ",", 4, 0x9ABCDEF0, "0x9ABCDEF0,"},
     };
     for (const auto& c : cases) {
-        const cell_text text(c.prefix, c.separator);
-        EXPECT_EQ(text_of(text, c.size, c.value), c.text);
+        EXPECT_EQ(text_of(c.prefix, c.separator, c.size, c.value), c.text);
     }
 }
 
