@@ -208,7 +208,11 @@ TEST(CArray, CountSizeCommentAndLastSeparatorForEverySize) {
         std::string word;
     } types[] = {
         {"8", 1, "unsigned char"}, {"16", 2, "unsigned short"}, {"32", 4, "unsigned int"}};
-    const std::size_t sizes[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 31, 32, 33, 129};
+    // Besides the small sizes, the last element on either side of where
+    // the input is taken in blocks of 4096 cells (4, 8 and 16 KiB).
+    const std::size_t sizes[] = {0,    1,    2,    3,    4,    5,     6,     7,     8,    9,
+                                 31,   32,   33,   129,  4095, 4096,  4097,  8191,  8192, 8193,
+                                 8194, 8195, 16383, 16384, 16385, 16386, 16387, 16388};
     for (const auto& t : types) {
         for (const std::size_t size : sizes) {
             const Bytes file = c_array(noise(size, 5), {"-t", t.type, "-l", "3"});

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <cstdint>
 #include <filesystem>
 #include <random>
@@ -107,6 +109,25 @@ TEST(SpellTwin, TwoLowerCaseDigitsAndCrLfPerByte) {
     std::vector<std::uint8_t> text(20);
     spell_twin(image, text);
     EXPECT_EQ(str(text), "00\r\n0a\r\nff\r\n61\r\nc3\r\n");
+}
+
+// Sixteen bytes at a time, then two, then one: every length around those
+// steps, and every byte value, against the C library's own "%02x".
+TEST(SpellTwin, EveryByteValueAtEveryLengthAroundTheWideSteps) {
+    std::vector<std::uint8_t> all(256 + 3);
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<std::uint8_t>(i * 167 + 13);
+    for (const std::size_t length : {0, 1, 2, 3, 15, 16, 17, 18, 31, 32, 33, 47, 48, 259}) {
+        const std::span<const std::uint8_t> image(all.data(), length);
+        std::string expected;
+        for (const std::uint8_t b : image) {
+            char line[8];
+            std::snprintf(line, sizeof line, "%02x\r\n", b);
+            expected += line;
+        }
+        std::vector<std::uint8_t> text(4 * length + 1, '#');  // one guard byte
+        spell_twin(image, std::span(text).first(4 * length));
+        EXPECT_EQ(str(text), expected + "#") << length << " bytes";
+    }
 }
 
 // ---- The encoder, streaming from and to files ----
