@@ -16,6 +16,7 @@
 #include "formats/image_reader.hpp"
 #include "formats/image_version.hpp"
 #include "formats/intel_hex.hpp"
+#include "formats/pieces.hpp"
 
 namespace velk::cli {
 namespace {
@@ -126,8 +127,23 @@ void write_flash_image(const flash_settings& s, const flash_names& names, bool p
     if (s.twin) twin.emplace(names.twin);
     image_writer writer(image, s.format, s.base);
 
-    const flash_crc_result result = encode_flash_crc(input.file, input.size, s.keys, writer.sink(),
-                                                     twin ? &*twin : nullptr);
+    // A binary image of a file, written to files of their own, is converted
+    // in pieces on every core; anything else (standard input or output, a
+    // device, Intel HEX records) streams through one.
+    File* const image_file = s.format != image_format::hex ? image.positional() : nullptr;
+    File* const twin_file = twin ? twin->positional() : nullptr;
+    flash_crc_result result;
+    if (input.size && image_file != nullptr && (!twin || twin_file != nullptr)) {
+        result = encode_flash_crc_in_pieces(input.file, *input.size, s.keys, *image_file, twin_file,
+                                            available_threads());
+        if (result.fault == flash_crc_fault::none) {
+            const std::uint64_t length = crc_image_size(result.input_bytes);
+            if (!image.wrote_in_place(length)) write_failed(image);
+            if (twin && !twin->wrote_in_place(length * twin_line_bytes)) write_failed(*twin);
+        }
+    } else {
+        result = encode_flash_crc(input.file, input.size, s.keys, writer.sink(), twin ? &*twin : nullptr);
+    }
     switch (result.fault) {
         case flash_crc_fault::read: read_failed(input);
         case flash_crc_fault::image: write_failed(image);
@@ -370,10 +386,19 @@ void run_export(const export_format& format, const export_command_settings& s,
     output_file output(name);
     std::optional<output_file> header;
     if (s.header) header.emplace(*s.header);
-    const export_result result =
-        write_export(format, s.cells, {name, input.size}, input.file, output);
-    if (result.read_failed) read_failed(input);
-    if (result.write_failed) write_failed(output);
+    // A file of known size into a file of its own is converted in pieces
+    // on every core, when the format allows it; else it streams.
+    const export_context context{name, input.size};
+    std::optional<export_result> result;
+    if (File* const file = output.positional(); file != nullptr && input.size) {
+        result = write_export_in_pieces(format, s.cells, context, input.file, *file, available_threads());
+        if (result && !result->read_failed && !result->write_failed && !output.wrote_in_place(result->length)) {
+            write_failed(output);
+        }
+    }
+    if (!result) result = write_export(format, s.cells, context, input.file, output);
+    if (result->read_failed) read_failed(input);
+    if (result->write_failed) write_failed(output);
     if (header) {
         const std::string text =
             c_array_declarations(s.cells, input.size.value_or(0), include_guard(*s.header));

@@ -32,7 +32,8 @@ input_file open_input(const std::string& name, input_need need) {
         input.file = File::adopt(stdin);
         return input;
     }
-    switch (kind_of(name)) {
+    const path_kind kind = kind_of(name);
+    switch (kind) {
         case path_kind::missing: {
             const File probe = File::open(name, File::Mode::read);
             fail(exit_status::input, system_message(name, "cannot open", probe.last_error()));
@@ -52,9 +53,11 @@ input_file open_input(const std::string& name, input_need need) {
     if (!input.file) {
         fail(exit_status::input, system_message(name, "cannot open", input.file.last_error()));
     }
-    if (need == input_need::known_size) {
-        input.size = file_size(input.file);
-        if (!input.size) fail(exit_status::input, name + ": cannot tell its size");
+    // A regular file's size is taken whether or not the command needs it:
+    // with it, a large file can be converted in pieces.
+    if (kind == path_kind::regular) input.size = file_size(input.file);
+    if (need == input_need::known_size && !input.size) {
+        fail(exit_status::input, name + ": cannot tell its size");
     }
     return input;
 }
@@ -85,6 +88,11 @@ output_file::output_file(const std::string& name)
 bool output_file::write(std::span<const std::uint8_t> bytes) {
     bytes_ += bytes.size();
     return output_.file().write(bytes);
+}
+
+bool output_file::wrote_in_place(std::uint64_t length) {
+    bytes_ += length;
+    return output_.file().seek(length);
 }
 
 void output_file::commit() {

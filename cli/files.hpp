@@ -27,7 +27,7 @@ enum class input_need { any_stream, known_size };
 struct input_file {
     std::string name;  // as given; "-" for standard input
     File file;
-    std::optional<std::uint64_t> size;  // for a regular file
+    std::optional<std::uint64_t> size;  // for a regular file, whatever the need
 };
 
 // Opens an input, "-" being standard input. Exit status 3 for a name that
@@ -56,6 +56,15 @@ public:
     // The output as written so far, from its first byte, to be read back
     // before commit(); null when it cannot be (standard output).
     File* read_back() { return output_.read_back(); }
+
+    // The file itself, for an engine that fills it with positional writes,
+    // while nothing has been written yet and when it is a file of its own
+    // (not standard output or a device); else null.
+    File* positional() { return output_.in_temporary() && bytes_ == 0 ? &output_.file() : nullptr; }
+    // After positional writes of the first `length` bytes: counts them and
+    // moves the position past them, so that what is written next follows.
+    // False when the position cannot be moved.
+    bool wrote_in_place(std::uint64_t length);
 
     // Puts the output in place; exit status 4 when that fails.
     void commit();

@@ -1,10 +1,12 @@
 // The C source file that defines one array of the image's cells.
 
 #include <algorithm>
+#include <memory>
 #include <string>
 
 #include "formats/cell.hpp"
 #include "formats/export.hpp"
+#include "formats/pieces.hpp"
 
 namespace velk {
 namespace {
@@ -38,59 +40,113 @@ std::uint8_t* spell_cells(const std::uint8_t* from, std::size_t count, const Wri
     return at;
 }
 
-// The elements, each but the last followed by ", ", and a new indented
-// line after every line_count elements unless the last one was just
-// written. The last element is the one that reaches the measured size; a
-// read that ends early leaves the separator on the element before. The
-// cells of a block up to the next line end go through one loop with
-// nothing to check per cell; only the run that holds the last element is
-// cut around it.
+// How the elements are spelt, and where the last one is.
+template <int Size>
+struct element_spelling {
+    element_spelling(std::uint32_t per_line, std::uint64_t size)
+        : line_count(std::max<std::uint32_t>(per_line, 1)), input_size(size) {}
+    cell_text<Size> element{true, ", "};
+    cell_text<Size> last_element{true, ""};
+    std::uint32_t line_count;
+    std::uint64_t input_size;
+    // Text of one full line: its elements and the next line's indent.
+    std::size_t line_length() const { return std::size_t{line_count} * element.length() + 6; }
+};
+
+// The elements of `block`, which starts `bytes_done` bytes into the input
+// and `cells_on_line` elements into a line (both kept up to date): each
+// but the last followed by ", ", and a new indented line after every
+// line_count elements unless the last one was just written. The last
+// element is the one that reaches the measured size; a read that ends
+// early leaves the separator on the element before. The cells up to the
+// next line end go through one loop with nothing to check per cell; only
+// the run that holds the last element is cut around it. Returns the end of
+// the text at `at`, which has room for it and for cell_text's whole-word
+// stores past its end.
+template <int Size>
+std::uint8_t* spell_elements(std::span<const std::uint8_t> block, const element_spelling<Size>& s,
+                             std::uint64_t& bytes_done, std::uint32_t& cells_on_line,
+                             std::uint8_t* at) {
+    const auto text = s.element.spell();
+    using writer = decltype(text);
+    const std::uint8_t* p = block.data();
+    for (std::size_t cells = block.size() / Size; cells != 0;) {
+        const std::size_t run = std::min<std::size_t>(cells, s.line_count - cells_on_line);
+        // Whole cells before the last element, when it ends this run's
+        // whole cells or comes among them.
+        std::size_t before_last = run;
+        const std::uint64_t to_last = s.input_size - bytes_done;
+        if (bytes_done < s.input_size && to_last % Size == 0 && to_last / Size <= run) {
+            before_last = static_cast<std::size_t>(to_last / Size) - 1;
+        }
+        at = spell_cells<writer, Size>(p, before_last, text, at);
+        if (before_last != run) {
+            const std::uint8_t* const last = p + before_last * Size;
+            at = s.last_element.spell().cell(last, at);
+            at = spell_cells<writer, Size>(last + Size, run - before_last - 1, text, at);
+        }
+        p += run * Size;
+        bytes_done += run * Size;
+        cells -= run;
+        cells_on_line += static_cast<std::uint32_t>(run);
+        if (cells_on_line == s.line_count) {
+            if (bytes_done != s.input_size) at = put_text(at, "\r\n    ");
+            cells_on_line = 0;
+        }
+    }
+    byte_cursor partial(std::span(p, block.data() + block.size()));
+    std::uint32_t value = 0;
+    if (const int n = read_cell(partial, Size, value); n > 0) {
+        bytes_done += static_cast<unsigned>(n);
+        at = (bytes_done == s.input_size ? s.last_element : s.element).write(value, at);
+    }
+    return at;
+}
+
 template <int Size>
 void write_elements(BlockReader& in, BlockWriter& out, std::uint32_t per_line,
                     std::uint64_t input_size) {
-    const cell_text<Size> element(true, ", ");
-    const cell_text<Size> last_element(true, "");
-    const std::uint32_t line_count = std::max<std::uint32_t>(per_line, 1);
+    const element_spelling<Size> spelling(per_line, input_size);
     std::uint64_t bytes_done = 0;
     std::uint32_t cells_on_line = 0;
-    for_each_block<Size>(in, out, element.max_length + 6, [&](std::span<const std::uint8_t> block,
-                                                             std::uint8_t* at) {
-        const auto text = element.spell();
-        using writer = decltype(text);
-        const std::uint8_t* p = block.data();
-        for (std::size_t cells = block.size() / Size; cells != 0;) {
-            const std::size_t run = std::min<std::size_t>(cells, line_count - cells_on_line);
-            // Whole cells before the last element, when it ends this run's
-            // whole cells or comes among them.
-            std::size_t before_last = run;
-            const std::uint64_t to_last = input_size - bytes_done;
-            if (bytes_done < input_size && to_last % Size == 0 && to_last / Size <= run) {
-                before_last = static_cast<std::size_t>(to_last / Size) - 1;
-            }
-            at = spell_cells<writer, Size>(p, before_last, text, at);
-            if (before_last != run) {
-                const std::uint8_t* const last = p + before_last * Size;
-                at = last_element.spell().cell(last, at);
-                at = spell_cells<writer, Size>(last + Size, run - before_last - 1, text, at);
-            }
-            p += run * Size;
-            bytes_done += run * Size;
-            cells -= run;
-            cells_on_line += static_cast<std::uint32_t>(run);
-            if (cells_on_line == line_count) {
-                if (bytes_done != input_size) at = put_text(at, "\r\n    ");
-                cells_on_line = 0;
-            }
-        }
-        byte_cursor partial(std::span(p, block.data() + block.size()));
-        std::uint32_t value = 0;
-        if (const int n = read_cell(partial, Size, value); n > 0) {
-            bytes_done += static_cast<unsigned>(n);
-            at = (bytes_done == input_size ? last_element : element).write(value, at);
-        }
-        return at;
-    });
+    for_each_block<Size>(in, out, spelling.element.max_length + 6,
+                         [&](std::span<const std::uint8_t> block, std::uint8_t* at) {
+                             return spell_elements(block, spelling, bytes_done, cells_on_line, at);
+                         });
 }
+
+// Input per piece: whole lines, about this many bytes of them.
+constexpr std::size_t piece_input = std::size_t{128} << 10;
+
+// The elements in pieces of whole lines: every piece starts a line, so its
+// text depends on nothing before it but where it starts, and every piece
+// but the last is as long as any other.
+template <int Size>
+class element_pieces final : public piecewise {
+public:
+    element_pieces(std::uint32_t per_line, std::uint64_t input_size)
+        : spelling_(per_line, input_size),
+          lines_(std::max<std::size_t>(piece_input / (std::size_t{spelling_.line_count} * Size), 1)) {}
+
+    std::size_t piece_bytes() const override { return lines_ * spelling_.line_count * Size; }
+    std::size_t output_count() const override { return 1; }
+    std::size_t output_room(std::size_t) const override { return lines_ * spelling_.line_length() + 16; }
+    std::uint64_t output_offset(std::size_t, std::uint64_t index) const override {
+        return index * lines_ * spelling_.line_length();
+    }
+    lengths convert(std::uint64_t index, std::span<std::uint8_t> input, std::size_t length,
+                    const buffers& out) const override {
+        std::uint64_t bytes_done = index * piece_bytes();
+        std::uint32_t cells_on_line = 0;
+        const std::uint8_t* end =
+            spell_elements(input.first(length), spelling_, bytes_done, cells_on_line, out[0].data());
+        return {static_cast<std::size_t>(end - out[0].data()), 0};
+    }
+
+private:
+    element_spelling<Size> spelling_;
+    std::size_t lines_;
+};
 
 class c_array final : public export_format {
 public:
@@ -127,6 +183,22 @@ public:
             case 8: return write_elements<1>(in, out, settings.per_line, size);
             case 16: return write_elements<2>(in, out, settings.per_line, size);
             default: return write_elements<4>(in, out, settings.per_line, size);
+        }
+    }
+
+    std::unique_ptr<piecewise> pieces(const export_settings& settings,
+                                      const export_context& context) const override {
+        const std::uint64_t size = context.input_size.value_or(0);
+        const std::size_t cell_bytes = settings.cell_bits == 8 ? 1 : settings.cell_bits == 16 ? 2 : 4;
+        // A line longer than a piece would make a piece of it alone: such
+        // lines are streamed.
+        if (std::size_t{std::max<std::uint32_t>(settings.per_line, 1)} * cell_bytes > piece_input) {
+            return nullptr;
+        }
+        switch (settings.cell_bits) {
+            case 8: return std::make_unique<element_pieces<1>>(settings.per_line, size);
+            case 16: return std::make_unique<element_pieces<2>>(settings.per_line, size);
+            default: return std::make_unique<element_pieces<4>>(settings.per_line, size);
         }
     }
 

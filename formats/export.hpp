@@ -6,10 +6,12 @@
 // defines an export_format and a function returning it.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "formats/pieces.hpp"
 #include "io/file.hpp"
 
 namespace velk {
@@ -48,6 +50,13 @@ public:
                        const export_context& context) const = 0;
     virtual void tail(BlockWriter& out, const export_settings& settings,
                       const export_context& context) const = 0;
+
+    // The cells as pieces that can be converted apart (see pieces.hpp),
+    // for an input of context.input_size bytes; null when the format or
+    // these settings do not allow it.
+    virtual std::unique_ptr<piecewise> pieces(const export_settings&, const export_context&) const {
+        return nullptr;
+    }
 };
 
 // The hexadecimal text dump: cells with a separator, a line end after
@@ -64,6 +73,7 @@ std::string c_array_declarations(const export_settings& settings, std::uint64_t 
 struct export_result {
     bool read_failed = false;
     bool write_failed = false;
+    std::uint64_t length = 0;  // bytes written by write_export_in_pieces
 };
 
 // Runs `format` over `input` (from its current position) into `output`,
@@ -71,5 +81,18 @@ struct export_result {
 // as its end would, and is reported with whatever was written.
 export_result write_export(const export_format& format, const export_settings& settings,
                            const export_context& context, File& input, byte_sink& output);
+
+// The same text for the context.input_size bytes at the start of `input`,
+// its cells converted in pieces on up to `max_threads` threads and written
+// with positional writes from the start of `output` (files that take them;
+// see convert_pieces); the file positions are left alone, and the errors
+// are recorded in the Files; a file that turns out shorter than its size
+// is a read failure. Nothing when the format cannot be cut into pieces
+// with these settings, the size is not known, or the input is less than
+// two pieces: nothing was done, and write_export is the way.
+std::optional<export_result> write_export_in_pieces(const export_format& format,
+                                                    const export_settings& settings,
+                                                    const export_context& context, File& input,
+                                                    File& output, unsigned max_threads);
 
 }  // namespace velk

@@ -12,6 +12,7 @@
 
 #include "formats/crc.hpp"
 #include "formats/le_words.hpp"
+#include "formats/pieces.hpp"
 
 namespace velk {
 namespace {
@@ -41,27 +42,65 @@ std::uint64_t padded_size(std::uint64_t size) {
 
 using fault = flash_crc_fault;
 
-// Builds the blocks of one pass, whole blocks of padded input starting at
-// byte `offset` of the image's input, straight into the image writer's
-// buffer, and spells them from there into the twin writer's buffer. The
-// scrambler takes 32-bit addresses, so past 4 GiB they wrap.
+// Builds the blocks of whole blocks of padded `input`, which start at byte
+// `offset` of the image's input, into `image` (34 bytes per block), and
+// spells them into `twin` unless it is empty. The scrambler takes 32-bit
+// addresses, so past 4 GiB they wrap.
+void encode_blocks(std::span<const std::uint8_t> input, std::uint64_t offset,
+                   const word_scrambler& scrambler, std::span<std::uint8_t> image,
+                   std::span<std::uint8_t> twin) {
+    scramble_blocks(input, image, static_cast<std::uint32_t>(offset), scrambler);
+    crc16_blocks(image);
+    if (!twin.empty()) spell_twin(image, twin);
+}
+
+// One pass of the streaming encoder, straight into the writers' buffers.
 fault write_pass(std::span<const std::uint8_t> input, std::uint64_t offset,
                  const word_scrambler& scrambler, BlockWriter& image_out, BlockWriter* twin_out) {
     const std::size_t image_len = input.size() / block_data_bytes * block_bytes;
     const std::span<std::uint8_t> blocks(image_out.reserve(image_len), image_len);
     if (!image_out.ok()) return fault::image;
-    scramble_blocks(input, blocks, static_cast<std::uint32_t>(offset), scrambler);
-    crc16_blocks(blocks);
-
+    std::span<std::uint8_t> text;
     if (twin_out != nullptr) {
         const std::size_t text_len = image_len * twin_line_bytes;
-        spell_twin(blocks, std::span(twin_out->reserve(text_len), text_len));
+        text = std::span(twin_out->reserve(text_len), text_len);
         if (!twin_out->ok()) return fault::twin;
-        twin_out->commit(text_len);
     }
+    encode_blocks(input, offset, scrambler, blocks, text);
+    if (twin_out != nullptr) twin_out->commit(text.size());
     image_out.commit(image_len);
     return fault::none;
 }
+
+// The same blocks in pieces of one pass each, for convert_pieces.
+class flash_crc_pieces final : public piecewise {
+public:
+    flash_crc_pieces(const scramble_keys& keys, bool twin) : scrambler_(keys), twin_(twin) {}
+
+    std::size_t piece_bytes() const override { return chunk_blocks * block_data_bytes; }
+    std::size_t output_count() const override { return twin_ ? 2 : 1; }
+    std::size_t output_room(std::size_t which) const override {
+        return chunk_blocks * block_bytes * (which == 0 ? 1 : twin_line_bytes);
+    }
+    std::uint64_t output_offset(std::size_t which, std::uint64_t index) const override {
+        return index * output_room(which);
+    }
+    lengths convert(std::uint64_t index, std::span<std::uint8_t> input, std::size_t length,
+                    const buffers& out) const override {
+        const auto padded = static_cast<std::size_t>(padded_size(length));
+        std::fill(input.begin() + static_cast<std::ptrdiff_t>(length),
+                  input.begin() + static_cast<std::ptrdiff_t>(padded), std::uint8_t{0xFF});
+        const std::size_t image_len = padded / block_data_bytes * block_bytes;
+        const std::size_t text_len = twin_ ? image_len * twin_line_bytes : 0;
+        encode_blocks(input.first(padded), index * piece_bytes(), scrambler_,
+                      out[0].first(image_len), out[1].first(text_len));
+        return {image_len, text_len};
+    }
+
+private:
+    word_scrambler scrambler_;
+    bool twin_;
+};
 
 }  // namespace
 
@@ -96,6 +135,19 @@ flash_crc_result encode_flash_crc(File& input, std::optional<std::uint64_t> size
     }
     if (!image_out.flush()) result.fault = fault::image;
     else if (twin_writer != nullptr && !twin_writer->flush()) result.fault = fault::twin;
+    return result;
+}
+
+flash_crc_result encode_flash_crc_in_pieces(File& input, std::uint64_t size,
+                                            const scramble_keys& keys, File& image, File* twin,
+                                            unsigned max_threads) {
+    const flash_crc_pieces pieces(keys, twin != nullptr);
+    const std::array<piece_target, 2> targets{piece_target{&image, 0}, piece_target{twin, 0}};
+    const pieces_result r = convert_pieces(pieces, input, 0, size, targets, max_threads);
+    flash_crc_result result;
+    if (r.what == pieces_result::fault::read) result.fault = fault::read;
+    if (r.what == pieces_result::fault::write) result.fault = r.output == 0 ? fault::image : fault::twin;
+    if (result.fault == fault::none) result.input_bytes = size;
     return result;
 }
 

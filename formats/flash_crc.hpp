@@ -58,4 +58,14 @@ struct flash_crc_result {
 flash_crc_result encode_flash_crc(File& input, std::optional<std::uint64_t> size,
                                   const scramble_keys& keys, byte_sink& image, byte_sink* twin);
 
+// The same image and twin of the `size` bytes at the start of `input`,
+// converted in pieces on up to `max_threads` threads and written where
+// they belong from the start of `image` and `twin` (files that take
+// positional reads and writes; see convert_pieces). The file positions
+// are left alone. The same bytes, faults and result as encode_flash_crc,
+// except that the errors are recorded in the Files (last_error()).
+flash_crc_result encode_flash_crc_in_pieces(File& input, std::uint64_t size,
+                                            const scramble_keys& keys, File& image, File* twin,
+                                            unsigned max_threads);
+
 }  // namespace velk

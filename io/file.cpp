@@ -79,6 +79,22 @@ bool File::write(std::string_view text) {
     return write(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
+std::size_t File::read_at(std::uint64_t offset, std::span<std::uint8_t> buf, int& error) {
+    if (stream_ == nullptr) {
+        error = EBADF;
+        return 0;
+    }
+    return stream_read_at(stream_, offset, buf, error);
+}
+
+bool File::write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes, int& error) {
+    if (stream_ == nullptr) {
+        error = EBADF;
+        return false;
+    }
+    return stream_write_at(stream_, offset, bytes, error);
+}
+
 bool File::seek(std::uint64_t offset) {
     return stream_ != nullptr && stream_seek(stream_, offset);
 }

@@ -88,6 +88,15 @@ public:
     // 0 when none has; for messages such as strerror's.
     int last_error() const { return last_error_; }
 
+    // Positional reads and writes: at an absolute offset, the position
+    // left alone, and safe from several threads on one File at once. For
+    // that they touch no state of the File: a failure's errno goes to
+    // `error`, and whoever collects the threads' results hands it to
+    // record_error(). read_at is short at the end of the file or on error.
+    std::size_t read_at(std::uint64_t offset, std::span<std::uint8_t> buf, int& error);
+    bool write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes, int& error);
+    void record_error(int error) { last_error_ = error; }
+
 private:
     explicit File(std::FILE* stream) : stream_(stream) {}
     bool failed();  // records errno, returns false

@@ -42,6 +42,11 @@ public:
     // seek). Data buffered by a writer must be flushed first.
     File* read_back();
 
+    // True when the output is written to a temporary file of its own (a
+    // regular file, which positional writes can fill in any order); false
+    // for standard output and for a device or FIFO written in place.
+    bool in_temporary() const { return !temporary_.empty(); }
+
     // Closes the file and, for a temporary, renames it into place. False
     // when the close or the rename failed (then nothing is left under a
     // temporary name either); error() tells why.

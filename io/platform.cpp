@@ -1,5 +1,6 @@
 #include "io/platform.hpp"
 
+#include <algorithm>
 #include <limits>
 
 #include <cerrno>
@@ -37,6 +38,97 @@ bool stream_seek(std::FILE* stream, std::uint64_t offset) {
     return fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
 #endif
 }
+
+#ifdef _WIN32
+namespace {
+
+// The stream's handle, and an OVERLAPPED that names `offset`: with it a
+// synchronous handle reads or writes there.
+HANDLE handle_of(std::FILE* stream) {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+}
+OVERLAPPED at_offset(std::uint64_t offset) {
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+    where.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return where;
+}
+int errno_of_last_error() {
+    const DWORD code = GetLastError();
+    return code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL ? ENOSPC : EIO;
+}
+// At most this much per call: the counts are 32-bit.
+constexpr std::size_t max_call = std::size_t{1} << 30;
+
+}  // namespace
+
+std::size_t stream_read_at(std::FILE* stream, std::uint64_t offset, std::span<std::uint8_t> buf,
+                           int& error) {
+    const HANDLE file = handle_of(stream);
+    std::size_t done = 0;
+    while (done < buf.size()) {
+        OVERLAPPED where = at_offset(offset + done);
+        DWORD got = 0;
+        const auto want = static_cast<DWORD>(std::min(buf.size() - done, max_call));
+        if (ReadFile(file, buf.data() + done, want, &got, &where) == 0) {
+            if (GetLastError() != ERROR_HANDLE_EOF) error = errno_of_last_error();
+            break;
+        }
+        if (got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
+bool stream_write_at(std::FILE* stream, std::uint64_t offset, std::span<const std::uint8_t> bytes,
+                     int& error) {
+    const HANDLE file = handle_of(stream);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        OVERLAPPED where = at_offset(offset + done);
+        DWORD put = 0;
+        const auto want = static_cast<DWORD>(std::min(bytes.size() - done, max_call));
+        if (WriteFile(file, bytes.data() + done, want, &put, &where) == 0 || put == 0) {
+            error = errno_of_last_error();
+            return false;
+        }
+        done += put;
+    }
+    return true;
+}
+#else
+std::size_t stream_read_at(std::FILE* stream, std::uint64_t offset, std::span<std::uint8_t> buf,
+                           int& error) {
+    const int fd = fileno(stream);
+    std::size_t done = 0;
+    while (done < buf.size()) {
+        const ssize_t got = ::pread(fd, buf.data() + done, buf.size() - done,
+                                    static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) error = errno;
+        if (got <= 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+bool stream_write_at(std::FILE* stream, std::uint64_t offset, std::span<const std::uint8_t> bytes,
+                     int& error) {
+    const int fd = fileno(stream);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t put = ::pwrite(fd, bytes.data() + done, bytes.size() - done,
+                                     static_cast<off_t>(offset + done));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            error = put < 0 ? errno : EIO;
+            return false;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+#endif
 
 std::filesystem::path path_from_utf8(const std::string& name) {
     return std::filesystem::path(

@@ -1,10 +1,12 @@
 #pragma once
 // The only place that knows which operating system velk runs on.
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace velk {
@@ -15,6 +17,17 @@ std::optional<std::uint64_t> stream_size(std::FILE* stream);
 
 // Moves an open stream to an absolute byte offset, past 2 GiB too.
 bool stream_seek(std::FILE* stream, std::uint64_t offset);
+
+// Reads into `buf` from an absolute offset of an unbuffered stream's file,
+// leaving the stream's position alone; several threads may read one file
+// at once. Returns the bytes read: short at the end of the file, or with
+// `error` set.
+std::size_t stream_read_at(std::FILE* stream, std::uint64_t offset, std::span<std::uint8_t> buf,
+                           int& error);
+// Writes `bytes` at an absolute offset in the same way; false with `error`
+// set when not all were written.
+bool stream_write_at(std::FILE* stream, std::uint64_t offset, std::span<const std::uint8_t> bytes,
+                     int& error);
 
 // File names are UTF-8 on every system velk runs on (on Windows through
 // the programs' manifest, which makes UTF-8 the code page the C library
