@@ -80,7 +80,8 @@ TEST_P(SameBytes, AsTheCompatibilityCommand) {
 
 std::vector<Same> same_cases() {
     std::vector<Same> cases;
-    for (const std::size_t size : {0u, 1u, 33u, 4101u}) {
+    // 600001 bytes: several of the pieces large files are converted in.
+    for (const std::size_t size : {0u, 1u, 33u, 4101u, 600001u}) {
         const Files in = {{"a.bin", noise(size, static_cast<std::uint32_t>(size + 1))}};
         const std::string n = std::to_string(size);
         cases.push_back({"crc_" + n, in, velk_merge, {"-crc", "a.bin"}, {"crc", "a.bin"},
@@ -238,7 +239,8 @@ std::ostream& operator<<(std::ostream& os, const Fault& f) { return os << f.labe
 
 class VelkFaults : public testing::TestWithParam<Fault> {};
 
-const Files fault_inputs = {{"a.bin", noise(5000, 7)},  {"boot.bin", noise(3000, 1)},
+const Files fault_inputs = {{"a.bin", noise(5000, 7)},  {"big.bin", noise(600001, 8)},
+                            {"boot.bin", noise(3000, 1)},
                             {"stack.bin", noise(9000, 2)}, {"app.bin", noise(5000, 3)},
                             // an existing output from an earlier run, which a failed run must
                             // leave as it was
@@ -307,6 +309,16 @@ std::vector<Fault> fault_cases() {
     }
     cases.back().limit = 14999;  // txt: 15000 bytes, its last byte
     cases.push_back({"twin_limit", {"crc", "a.bin"}, bad_output, "a.out: write error", 21351});
+    // Large inputs are converted in pieces, written where they belong by
+    // more than one thread: a piece past the limit fails the same way.
+    cases.push_back({"pieces_crc_limit", {"crc", "big.bin", "--no-twin"}, bad_output,
+                     "big_crc.bin: write error: File too large", 400000});
+    cases.push_back({"pieces_twin_limit", {"crc", "big.bin"}, bad_output,
+                     "big.out: write error: File too large", 1000000});
+    cases.push_back({"pieces_txt_limit", {"txt", "big.bin"}, bad_output,
+                     "big_qz.txt: write error: File too large", 1000000});
+    cases.push_back({"pieces_c_limit", {"c", "big.bin"}, bad_output,
+                     "big_qz.c: write error: File too large", 1000000});
     cases.push_back({"hex_limit", {"crc", "a.bin", "--format", "hex", "--no-twin"}, bad_output,
                      "a_crc.hex: write error", 7000});
     return cases;
