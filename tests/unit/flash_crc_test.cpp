@@ -116,7 +116,8 @@ TEST(SpellTwin, TwoLowerCaseDigitsAndCrLfPerByte) {
 TEST(SpellTwin, EveryByteValueAtEveryLengthAroundTheWideSteps) {
     std::vector<std::uint8_t> all(256 + 3);
     for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<std::uint8_t>(i * 167 + 13);
-    for (const std::size_t length : {0, 1, 2, 3, 15, 16, 17, 18, 31, 32, 33, 47, 48, 259}) {
+    const std::size_t lengths[] = {0, 1, 2, 3, 15, 16, 17, 18, 31, 32, 33, 47, 48, 259};
+    for (const std::size_t length : lengths) {
         const std::span<const std::uint8_t> image(all.data(), length);
         std::string expected;
         for (const std::uint8_t b : image) {

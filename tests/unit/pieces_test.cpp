@@ -50,7 +50,8 @@ File open(const Sandbox& box, const std::string& name, File::Mode mode) {
 }
 
 TEST(ConvertPieces, EveryPieceLandsWhereItBelongsWithAnyNumberOfThreads) {
-    for (const std::size_t size : {0, 1, 4, 5, 6, 10, 23, 1000}) {
+    const std::size_t sizes[] = {0, 1, 4, 5, 6, 10, 23, 1000};
+    for (const std::size_t size : sizes) {
         const Bytes input = noise(size, 3);
         // Output 0 written from its start, output 1 after seven bytes that
         // must stay as they are.
