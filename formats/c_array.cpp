@@ -7,6 +7,7 @@
 #include "formats/cell.hpp"
 #include "formats/export.hpp"
 #include "formats/pieces.hpp"
+#include "formats/wide_cells.hpp"
 
 namespace velk {
 namespace {
@@ -47,6 +48,7 @@ struct element_spelling {
         : line_count(std::max<std::uint32_t>(per_line, 1)), input_size(size) {}
     cell_text<Size> element{true, ", "};
     cell_text<Size> last_element{true, ""};
+    wide_cells wide{Size, true, ", "};  // elements sixteen input bytes at a time
     std::uint32_t line_count;
     std::uint64_t input_size;
     // Text of one full line: its elements and the next line's indent.
@@ -69,8 +71,21 @@ std::uint8_t* spell_elements(std::span<const std::uint8_t> block, const element_
                              std::uint8_t* at) {
     const auto text = s.element.spell();
     using writer = decltype(text);
+    const std::size_t per_group = s.wide.usable() ? s.wide.cells_per_group() : 0;
     const std::uint8_t* p = block.data();
-    for (std::size_t cells = block.size() / Size; cells != 0;) {
+    std::size_t cells = block.size() / Size;
+    // Whole lines of whole groups from a line's start, in one call, up to
+    // the line that holds the last element.
+    if (per_group != 0 && cells_on_line == 0 && s.line_count % per_group == 0) {
+        const std::uint64_t line_bytes = std::uint64_t{s.line_count} * Size;
+        std::uint64_t lines = cells / s.line_count;
+        if (bytes_done < s.input_size) lines = std::min(lines, (s.input_size - bytes_done - 1) / line_bytes);
+        at = s.wide.lines(p, static_cast<std::size_t>(lines), s.line_count / per_group, "\r\n    ", at);
+        p += lines * line_bytes;
+        bytes_done += lines * line_bytes;
+        cells -= static_cast<std::size_t>(lines) * s.line_count;
+    }
+    while (cells != 0) {
         const std::size_t run = std::min<std::size_t>(cells, s.line_count - cells_on_line);
         // Whole cells before the last element, when it ends this run's
         // whole cells or comes among them.

@@ -3,54 +3,84 @@
 #include <algorithm>
 #include <memory>
 #include <span>
+#include <string_view>
 
 #include "formats/cell.hpp"
 #include "formats/export.hpp"
 #include "formats/pieces.hpp"
+#include "formats/wide_cells.hpp"
 
 namespace velk {
 namespace {
 
+// How the dump spells cells: one at a time, and sixteen input bytes at a
+// time where the machine can.
+template <int Size>
+struct dump_spelling {
+    explicit dump_spelling(const export_settings& settings)
+        : cell(settings.prefix, separator(settings)),
+          wide(Size, settings.prefix, separator(settings)),
+          line_count(std::max<std::uint32_t>(settings.per_line, 1)) {}
+    static std::string_view separator(const export_settings& settings) {
+        return settings.comma ? "," : " ";
+    }
+    cell_text<Size> cell;
+    wide_cells wide;
+    std::uint32_t line_count;  // 0 counts as 1
+};
+
 // The text of the cells of `block`, the first of them `cells_on_line`
 // cells into a line: each cell followed by its separator, a line end after
 // every line_count cells, and a partial last cell spelt zero-filled (it
-// ends the dump, without a line end). The cells up to the next line end go
-// through one loop with nothing to check per cell. Returns the end of the
-// text at `at`, which has room for it and for cell_text's whole-word
-// stores past its end.
+// ends the dump, without a line end). The cells up to the next line end
+// go as sixteen input bytes at a time, then one at a time, with nothing to
+// check per cell. Returns the end of the text at `at`, which has room for
+// it and for the whole-word and whole-vector stores past its end.
 template <int Size>
-std::uint8_t* dump_block(std::span<const std::uint8_t> block, const cell_text<Size>& cell,
-                         std::uint32_t line_count, std::uint32_t& cells_on_line, std::uint8_t* at) {
-    const auto text = cell.spell();
+std::uint8_t* dump_block(std::span<const std::uint8_t> block, const dump_spelling<Size>& s,
+                         std::uint32_t& cells_on_line, std::uint8_t* at) {
+    const auto text = s.cell.spell();
+    const std::size_t per_group = s.wide.usable() ? s.wide.cells_per_group() : 0;
     const std::uint8_t* p = block.data();
-    for (std::size_t cells = block.size() / Size; cells != 0;) {
-        const std::size_t run = std::min<std::size_t>(cells, line_count - cells_on_line);
-        for (const std::uint8_t* const end = p + run * Size; p != end; p += Size) at = text.cell(p, at);
+    std::size_t cells = block.size() / Size;
+    // Whole lines of whole groups, from a line's start, in one call.
+    if (per_group != 0 && cells_on_line == 0 && s.line_count % per_group == 0) {
+        const std::size_t lines = cells / s.line_count;
+        at = s.wide.lines(p, lines, s.line_count / per_group, "\r\n", at);
+        p += lines * s.line_count * Size;
+        cells -= lines * s.line_count;
+    }
+    while (cells != 0) {
+        const std::size_t run = std::min<std::size_t>(cells, s.line_count - cells_on_line);
+        std::size_t grouped = 0;
+        if (per_group != 0 && run >= per_group) {
+            at = s.wide.groups(p, run / per_group, at);
+            grouped = run / per_group * per_group;
+            p += grouped * Size;
+        }
+        for (const std::uint8_t* const end = p + (run - grouped) * Size; p != end; p += Size) {
+            at = text.cell(p, at);
+        }
         cells -= run;
         cells_on_line += static_cast<std::uint32_t>(run);
-        if (cells_on_line == line_count) {
+        if (cells_on_line == s.line_count) {
             at = put_text(at, "\r\n");
             cells_on_line = 0;
         }
     }
     byte_cursor partial(std::span(p, block.data() + block.size()));
     std::uint32_t value = 0;
-    if (read_cell(partial, Size, value) > 0) at = cell.write(value, at);
+    if (read_cell(partial, Size, value) > 0) at = s.cell.write(value, at);
     return at;
-}
-
-std::uint32_t line_count_of(const export_settings& settings) {
-    return std::max<std::uint32_t>(settings.per_line, 1);
 }
 
 template <int Size>
 void write_cells(BlockReader& in, BlockWriter& out, const export_settings& settings) {
-    const cell_text<Size> cell(settings.prefix, settings.comma ? "," : " ");
-    const std::uint32_t line_count = line_count_of(settings);
+    const dump_spelling<Size> spelling(settings);
     std::uint32_t cells_on_line = 0;
-    for_each_block<Size>(in, out, cell.max_length + 2,
+    for_each_block<Size>(in, out, spelling.cell.max_length + 2,
                          [&](std::span<const std::uint8_t> block, std::uint8_t* at) {
-                             return dump_block(block, cell, line_count, cells_on_line, at);
+                             return dump_block(block, spelling, cells_on_line, at);
                          });
 }
 
@@ -64,12 +94,11 @@ template <int Size>
 class dump_pieces final : public piecewise {
 public:
     explicit dump_pieces(const export_settings& settings)
-        : cell_(settings.prefix, settings.comma ? "," : " "),
-          line_count_(line_count_of(settings)),
-          lines_(std::max<std::size_t>(piece_input / (std::size_t{line_count_} * Size), 1)),
-          line_length_(std::size_t{line_count_} * cell_.length() + 2) {}
+        : spelling_(settings),
+          lines_(std::max<std::size_t>(piece_input / (std::size_t{spelling_.line_count} * Size), 1)),
+          line_length_(std::size_t{spelling_.line_count} * spelling_.cell.length() + 2) {}
 
-    std::size_t piece_bytes() const override { return lines_ * line_count_ * Size; }
+    std::size_t piece_bytes() const override { return lines_ * spelling_.line_count * Size; }
     std::size_t output_count() const override { return 1; }
     std::size_t output_room(std::size_t) const override { return lines_ * line_length_ + 16; }
     std::uint64_t output_offset(std::size_t, std::uint64_t index) const override {
@@ -78,13 +107,12 @@ public:
     lengths convert(std::uint64_t, std::span<std::uint8_t> input, std::size_t length,
                     const buffers& out) const override {
         std::uint32_t cells_on_line = 0;
-        const std::uint8_t* end = dump_block(input.first(length), cell_, line_count_, cells_on_line, out[0].data());
+        const std::uint8_t* end = dump_block(input.first(length), spelling_, cells_on_line, out[0].data());
         return {static_cast<std::size_t>(end - out[0].data()), 0};
     }
 
 private:
-    cell_text<Size> cell_;
-    std::uint32_t line_count_;
+    dump_spelling<Size> spelling_;
     std::size_t lines_;
     std::size_t line_length_;
 };
@@ -113,7 +141,9 @@ public:
         // A line longer than a piece would make a piece of it alone: such
         // lines are streamed.
         const std::size_t cell_bytes = settings.cell_bits == 16 ? 2 : settings.cell_bits == 32 ? 4 : 1;
-        if (std::size_t{line_count_of(settings)} * cell_bytes > piece_input) return nullptr;
+        if (std::size_t{std::max<std::uint32_t>(settings.per_line, 1)} * cell_bytes > piece_input) {
+            return nullptr;
+        }
         switch (settings.cell_bits) {
             case 16: return std::make_unique<dump_pieces<2>>(settings);
             case 32: return std::make_unique<dump_pieces<4>>(settings);

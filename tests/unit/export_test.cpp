@@ -11,6 +11,7 @@
 
 #include "formats/cell.hpp"
 #include "formats/export.hpp"
+#include "formats/wide_cells.hpp"
 #include "harness.hpp"
 #include "io/file.hpp"
 #include "support.hpp"
@@ -228,6 +229,46 @@ TEST(ExportDriver, ReportsAFailedReadAndAFailedWrite) {
         const export_result r = write_export(*format, {}, {"full", 3}, in, full);
         EXPECT_FALSE(r.read_failed);
         EXPECT_TRUE(r.write_failed);
+    }
+}
+
+// ---- Sixteen input bytes at a time ----
+
+// What wide_cells spells for `count` lines of `groups` groups each, against
+// cell_text's spelling of the same cells one at a time and the line end.
+template <int Size>
+void expect_wide_as_narrow(bool prefix, const char* separator) {
+    const wide_cells wide(Size, prefix, separator);
+    if (!wide.usable()) GTEST_SKIP() << "this machine has no byte shuffle";
+    const cell_text<Size> narrow(prefix, separator);
+    const test::Bytes input = test::noise(16 * 6, 21);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(input.data());
+    for (const std::size_t groups : {1u, 2u, 3u}) {
+        const std::size_t lines = 6 / groups;
+        std::vector<std::uint8_t> expected(2048), actual(2048, '#');
+        std::uint8_t* at = expected.data();
+        const std::uint8_t* from = bytes;
+        for (std::size_t line = 0; line < lines; ++line) {
+            for (std::size_t cell = 0; cell < groups * wide.cells_per_group(); ++cell, from += Size) {
+                at = narrow.spell().cell(from, at);
+            }
+            at = put_text(at, "\r\n    ");
+        }
+        expected.resize(static_cast<std::size_t>(at - expected.data()));
+        const std::uint8_t* end = wide.lines(bytes, lines, groups, "\r\n    ", actual.data());
+        actual.resize(static_cast<std::size_t>(end - actual.data()));
+        EXPECT_EQ(actual, expected) << Size << "-byte cells, prefix " << prefix << ", separator '"
+                                    << separator << "', " << groups << " groups a line";
+    }
+}
+
+TEST(WideCells, SpellWhatCellTextSpellsForEveryLayout) {
+    for (const bool prefix : {false, true}) {
+        for (const char* separator : {"", " ", ",", ", "}) {
+            expect_wide_as_narrow<1>(prefix, separator);
+            expect_wide_as_narrow<2>(prefix, separator);
+            expect_wide_as_narrow<4>(prefix, separator);
+        }
     }
 }
 
