@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <array>
+#include <iostream>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -125,6 +128,43 @@ TEST(Crc32Shift, IsTheRegisterAfterThatManyZeroBytes) {
             EXPECT_EQ(crc32_jamcrc::shift(reg_a, n), want) << n << ' ' << seed;
         }
     }
+}
+
+// Long data are folded with carry-less multiplication where the machine
+// has it: every length around its steps (64 bytes to start, then 64 and 16
+// at a time, the rest by table), from any register and fed in pieces,
+// against zlib.
+TEST(Crc32Update, LongDataAgreeWithZlibAtEveryLengthAroundTheFoldingSteps) {
+    if (!can_fold_crc32()) std::cout << "(no carry-less multiplication here: tables only)\n";
+    const Bytes data = test::noise(70000, 77);
+    const std::size_t lengths[] = {0,  15, 16, 63, 64,  65,  79,  80,  81,  127,
+                                   128, 129, 143, 144, 1000, 4096, 65536 + 13, 70000};
+    for (const std::size_t n : lengths) {
+        const Bytes part = data.substr(0, n);
+        const auto want = static_cast<std::uint32_t>(~zlib_crc(part));
+        EXPECT_EQ(crc32_jamcrc::update(crc32_jamcrc::start(), span_of(part)), want) << n;
+        // Fed as two pieces, split anywhere.
+        for (const std::size_t split : {std::size_t{1}, n / 3, n - n / 5}) {
+            if (split > n) continue;
+            const std::uint32_t first =
+                crc32_jamcrc::update(crc32_jamcrc::start(), span_of(part.substr(0, split)));
+            EXPECT_EQ(crc32_jamcrc::update(first, span_of(part.substr(split))), want) << n << ' ' << split;
+        }
+    }
+}
+
+// The tables, which compile-time evaluation always takes, and the folding
+// agree on the same long message.
+constexpr std::array<std::uint8_t, 1000> long_message = [] {
+    std::array<std::uint8_t, 1000> m{};
+    std::uint32_t x = 12345;
+    for (auto& b : m) b = static_cast<std::uint8_t>((x = x * 1103515245u + 12345u) >> 16);
+    return m;
+}();
+constexpr std::uint32_t long_message_by_table = crc32_jamcrc::update(0x89ABCDEF, long_message);
+
+TEST(Crc32Update, TablesAndFoldingAgree) {
+    EXPECT_EQ(crc32_jamcrc::update(0x89ABCDEF, long_message), long_message_by_table);
 }
 
 TEST(Crc32Shift, FinishesACrcWithoutRereadingTheData) {
