@@ -288,8 +288,24 @@ void run_merge(const merge_settings& s, const common_settings& common) {
     output_file stack_image(stack_name);
     output_file app_image(app_name);
     image_writer writer(merged, s.format, s.base);
-    const merge_result result = merge_images(plan, fields, boot.file, stack.file, app.file,
-                                             &writer.sink(), &stack_image, &app_image);
+    // Binary images into files of their own are written in place, the
+    // headers last, on two cores; Intel HEX records and devices stream.
+    File* const merged_file = s.format != image_format::hex ? merged.positional() : nullptr;
+    File* const stack_file = stack_image.positional();
+    File* const app_file = app_image.positional();
+    merge_result result;
+    if (merged_file != nullptr && stack_file != nullptr && app_file != nullptr) {
+        result = merge_images_in_place(plan, fields, boot.file, stack.file, app.file, *merged_file,
+                                       *stack_file, *app_file);
+        if (result.failed == merge_role::none) {
+            if (!merged.wrote_in_place(plan.total_length())) write_failed(merged);
+            if (!stack_image.wrote_in_place(plan.stack_image_length())) write_failed(stack_image);
+            if (!app_image.wrote_in_place(plan.app_image_length())) write_failed(app_image);
+        }
+    } else {
+        result = merge_images(plan, fields, boot.file, stack.file, app.file, &writer.sink(),
+                              &stack_image, &app_image);
+    }
     switch (result.failed) {
         case merge_role::boot: read_failed(boot);
         case merge_role::stack: read_failed(stack);

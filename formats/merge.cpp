@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "formats/crc.hpp"
@@ -38,24 +40,26 @@ constexpr std::array<std::uint8_t, 4096> erased = [] {
 // Produces the merged image's bytes in order, with the header slots as the
 // images and the fill leave them, and hands each piece to `sink`, which
 // returns false to stop. Returns the input that could not be read in full
-// (or grew: one byte more than planned is read to tell), or none.
+// (or grew: one byte more than planned is read to tell), or none, with the
+// system's error in `error`. The inputs are read with positional reads,
+// so that two threads may produce from the same Files at once.
 template <class Sink>
-merge_role produce(const merge_plan& plan, File& boot, File& stack, File& app, Sink&& sink) {
+merge_role produce(const merge_plan& plan, File& boot, File& stack, File& app, int& error,
+                   Sink&& sink) {
     std::vector<std::uint8_t> buffer(merge_block);
     const auto copy = [&](File& in, u64 length) {
-        if (!in.seek(0)) return false;
         u64 done = 0;
         while (done <= length) {
             const auto want = static_cast<std::size_t>(
                 std::min<u64>(buffer.size(), length + 1 - done));
-            const std::size_t got = in.read(std::span(buffer.data(), want));
+            const std::size_t got = in.read_at(done, std::span(buffer.data(), want), error);
             if (got == 0) break;
             done += got;
             if (done > length) return false;
             if (!sink(std::span<const std::uint8_t>(buffer.data(), got))) return true;
             if (got < want) break;
         }
-        return done == length && !in.error();
+        return done == length && error == 0;
     };
     const auto fill = [&](u64 count) {
         while (count != 0) {
@@ -242,22 +246,110 @@ merge_crc_tracker::headers merge_crc_tracker::finish(const merge_plan& plan,
     return h;
 }
 
+namespace {
+
+// The File of the input a read failure names.
+File& input_of(merge_role role, File& boot, File& stack, File& app) {
+    return role == merge_role::boot ? boot : role == merge_role::stack ? stack : app;
+}
+
+bool is_input(merge_role role) {
+    return role == merge_role::boot || role == merge_role::stack || role == merge_role::app;
+}
+
+}  // namespace
+
 merge_result merge_images(const merge_plan& plan, const merge_header_fields& fields, File& boot,
                           File& stack, File& app, byte_sink* merged, byte_sink* stack_image,
                           byte_sink* app_image) {
     merge_result result;
     merge_crc_tracker tracker(plan.layout);
-    result.failed = produce(plan, boot, stack, app, [&](std::span<const std::uint8_t> data) {
+    int error = 0;
+    result.failed = produce(plan, boot, stack, app, error, [&](std::span<const std::uint8_t> data) {
         tracker.track(data);
         return true;
     });
-    if (result.failed != merge_role::none) return result;
-    result.headers = tracker.finish(plan, fields);
+    if (result.failed == merge_role::none) {
+        result.headers = tracker.finish(plan, fields);
+        merge_outputs outputs(plan, result.headers, merged, stack_image, app_image);
+        result.failed = produce(plan, boot, stack, app, error,
+                                [&](std::span<const std::uint8_t> data) { return outputs.put(data); });
+        if (result.failed == merge_role::none) result.failed = outputs.flush();
+    }
+    if (is_input(result.failed)) input_of(result.failed, boot, stack, app).record_error(error);
+    return result;
+}
 
-    merge_outputs outputs(plan, result.headers, merged, stack_image, app_image);
-    result.failed = produce(plan, boot, stack, app,
-                            [&](std::span<const std::uint8_t> data) { return outputs.put(data); });
-    if (result.failed == merge_role::none) result.failed = outputs.flush();
+merge_result merge_images_in_place(const merge_plan& plan, const merge_header_fields& fields,
+                                   File& boot, File& stack, File& app, File& merged,
+                                   File& stack_image, File& app_image) {
+    // Zeros in the header slots until the headers are known.
+    const merge_crc_tracker::headers placeholders{};
+
+    // The two OAD images, on a thread of their own.
+    int images_error = 0;
+    merge_role images_failed = merge_role::none;
+    const auto write_images = [&] {
+        merge_outputs outputs(plan, placeholders, nullptr, &stack_image, &app_image);
+        images_failed = produce(plan, boot, stack, app, images_error,
+                                [&](std::span<const std::uint8_t> data) { return outputs.put(data); });
+        if (images_failed == merge_role::none) images_failed = outputs.flush();
+    };
+    std::thread images;
+    try {
+        images = std::thread(write_images);
+    } catch (const std::system_error&) {
+        // No thread: they are written after the merged image instead.
+    }
+
+    // The merged image here, its CRCs taken on the way.
+    merge_result result;
+    merge_crc_tracker tracker(plan.layout);
+    int merged_error = 0;
+    {
+        merge_outputs outputs(plan, placeholders, &merged, nullptr, nullptr);
+        result.failed = produce(plan, boot, stack, app, merged_error, [&](std::span<const std::uint8_t> data) {
+            tracker.track(data);
+            return outputs.put(data);
+        });
+        if (result.failed == merge_role::none) result.failed = outputs.flush();
+    }
+    if (images.joinable()) {
+        images.join();
+    } else {
+        write_images();
+    }
+    if (result.failed == merge_role::none) {
+        result.failed = images_failed;
+        merged_error = images_error;
+    }
+    if (is_input(result.failed)) input_of(result.failed, boot, stack, app).record_error(merged_error);
+    if (result.failed != merge_role::none) return result;
+
+    // The headers in their places.
+    result.headers = tracker.finish(plan, fields);
+    const auto stack_bytes = encode_oad_header(result.headers.stack);
+    const auto app_bytes = encode_oad_header(result.headers.app);
+    const struct {
+        File* file;
+        u64 at;
+        const std::array<std::uint8_t, oad_header_size>* bytes;
+        merge_role role;
+    } headers[] = {
+        {&merged, plan.stack_header_at(), &stack_bytes, merge_role::merged},
+        {&merged, plan.app_header_at(), &app_bytes, merge_role::merged},
+        {&stack_image, 0, &stack_bytes, merge_role::stack_image},
+        {&stack_image, plan.app_header_at() - plan.stack_header_at(), &app_bytes, merge_role::stack_image},
+        {&app_image, 0, &app_bytes, merge_role::app_image},
+    };
+    for (const auto& h : headers) {
+        int error = 0;
+        if (!h.file->write_at(h.at, *h.bytes, error)) {
+            h.file->record_error(error);
+            result.failed = h.role;
+            return result;
+        }
+    }
     return result;
 }
 

@@ -129,4 +129,17 @@ merge_result merge_images(const merge_plan& plan, const merge_header_fields& fie
                           File& stack, File& app, byte_sink* merged, byte_sink* stack_image,
                           byte_sink* app_image);
 
+// The same three outputs, written into files (from their start, leaving
+// each file's position at its end) with the headers written last in their
+// places: so the inputs are read once for the merged image, its CRCs taken
+// on the way, and once more on a second thread for the two OAD images,
+// whose files that thread writes meanwhile (three files, so the two never
+// wait for each other's writes). Until the headers are written their slots
+// hold zeros. The outputs must take positional writes (see File::write_at);
+// the inputs are read with positional reads. A failure's system error is
+// recorded in the File it came from.
+merge_result merge_images_in_place(const merge_plan& plan, const merge_header_fields& fields,
+                                   File& boot, File& stack, File& app, File& merged,
+                                   File& stack_image, File& app_image);
+
 }  // namespace velk

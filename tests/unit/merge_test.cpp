@@ -163,12 +163,17 @@ merge_plan plan_of(const Inputs& in, const test::Layout& l) {
     return plan;
 }
 
-// Runs merge_images on the three images in `box`; an output that is not
-// wanted is passed as absent. The outputs are read back unless they are
-// devices.
+// The two ways of merging: streaming to byte sinks, and into files in
+// place with the headers written last.
+enum class way { streaming, in_place };
+constexpr way both_ways[] = {way::streaming, way::in_place};
+
+// Runs merge_images (or, in place, merge_images_in_place, which writes all
+// three) on the three images in `box`; an output that is not wanted is
+// passed as absent. The outputs are read back unless they are devices.
 Written merge(const Sandbox& box, const Inputs& in, const test::Layout& l,
               bool merged = true, bool stack_image = true, bool app_image = true,
-              bool read_back = true) {
+              bool read_back = true, way how = way::streaming) {
     box.write("boot", in.boot);
     box.write("stack", in.stack);
     box.write("app", in.app);
@@ -180,8 +185,12 @@ Written merge(const Sandbox& box, const Inputs& in, const test::Layout& l,
     for (int i = 0; i < 3; ++i) out[i] = File::open(box.path() + "/" + names[i], File::Mode::create);
     const merge_header_fields fields{l.version, l.stack_uid, l.app_uid, l.rom};
     Written w;
-    w.result = merge_images(plan_of(in, l), fields, boot, stack, app, merged ? &out[0] : nullptr,
-                            stack_image ? &out[1] : nullptr, app_image ? &out[2] : nullptr);
+    if (how == way::in_place) {
+        w.result = merge_images_in_place(plan_of(in, l), fields, boot, stack, app, out[0], out[1], out[2]);
+    } else {
+        w.result = merge_images(plan_of(in, l), fields, boot, stack, app, merged ? &out[0] : nullptr,
+                                stack_image ? &out[1] : nullptr, app_image ? &out[2] : nullptr);
+    }
     for (File& f : out) f.close();
     if (!read_back) return w;
     w.merged = box.read("merged");
@@ -214,14 +223,17 @@ TEST(MergeImages, AgreeWithTheModelForRandomImagesAndLayouts) {
         SCOPED_TRACE(testing::Message() << "round " << round << ": M 0x" << std::hex << l.M
                                         << ", L 0x" << l.L);
         const test::Merged m = test::merge_model(in.boot, in.stack, in.app, l);
-        const Written w = merge(box, in, l);
-        EXPECT_EQ(w.result.failed, merge_role::none);
-        EXPECT_TRUE(w.merged == m.merged);
-        EXPECT_TRUE(w.stack_image == m.stack_oad);
-        EXPECT_TRUE(w.app_image == m.app_oad);
-        EXPECT_EQ(w.result.headers.stack.crc, m.stack_crc);
-        EXPECT_EQ(w.result.headers.app.crc, m.app_crc);
-        EXPECT_EQ(str(encode_oad_header(w.result.headers.app)), m.app_header);
+        for (const way how : both_ways) {
+            SCOPED_TRACE(how == way::in_place ? "in place" : "streaming");
+            const Written w = merge(box, in, l, true, true, true, true, how);
+            EXPECT_EQ(w.result.failed, merge_role::none);
+            EXPECT_TRUE(w.merged == m.merged);
+            EXPECT_TRUE(w.stack_image == m.stack_oad);
+            EXPECT_TRUE(w.app_image == m.app_oad);
+            EXPECT_EQ(w.result.headers.stack.crc, m.stack_crc);
+            EXPECT_EQ(w.result.headers.app.crc, m.app_crc);
+            EXPECT_EQ(str(encode_oad_header(w.result.headers.app)), m.app_header);
+        }
     }
 }
 
@@ -277,9 +289,14 @@ TEST(MergeImages, AnInputOfAnotherLengthThanPlannedIsAReadFailure) {
             File stack = File::open(box.path() + "/stack", File::Mode::read);
             File app = File::open(box.path() + "/app", File::Mode::read);
             File merged = File::open(box.path() + "/merged", File::Mode::create);
+            File stack_image = File::open(box.path() + "/stack_image", File::Mode::create);
+            File app_image = File::open(box.path() + "/app_image", File::Mode::create);
             const merge_result r =
                 merge_images(plan_of(in, l), {}, boot, stack, app, &merged, nullptr, nullptr);
             EXPECT_EQ(r.failed, role) << actual.size();
+            const merge_result in_place = merge_images_in_place(plan_of(in, l), {}, boot, stack, app,
+                                                                merged, stack_image, app_image);
+            EXPECT_EQ(in_place.failed, role) << actual.size() << ", in place";
         }
     }
 }
@@ -295,9 +312,12 @@ TEST(MergeImages, AFailedWriteNamesTheOutput) {
                  {"stack_image", merge_role::stack_image},
                  {"app_image", merge_role::app_image}};
     for (const auto& c : cases) {
-        Sandbox box;
-        box.symlink("/dev/full", c.output);
-        EXPECT_EQ(merge(box, in, l, true, true, true, false).result.failed, c.role) << c.output;
+        for (const way how : both_ways) {
+            Sandbox box;
+            box.symlink("/dev/full", c.output);
+            EXPECT_EQ(merge(box, in, l, true, true, true, false, how).result.failed, c.role)
+                << c.output << (how == way::in_place ? ", in place" : "");
+        }
     }
 }
 
