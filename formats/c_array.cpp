@@ -51,6 +51,7 @@ struct element_spelling {
     wide_cells wide{Size, true, ", "};  // elements sixteen input bytes at a time
     std::uint32_t line_count;
     std::uint64_t input_size;
+    static constexpr int cell_size = Size;
     // Text of one full line: its elements and the next line's indent.
     std::size_t line_length() const { return std::size_t{line_count} * element.length() + 6; }
 };
@@ -130,38 +131,27 @@ void write_elements(BlockReader& in, BlockWriter& out, std::uint32_t per_line,
                          });
 }
 
-// Input per piece: whole lines, about this many bytes of them.
-constexpr std::size_t piece_input = std::size_t{128} << 10;
-
-// The elements in pieces of whole lines: every piece starts a line, so its
-// text depends on nothing before it but where it starts, and every piece
-// but the last is as long as any other.
+// The elements in pieces of whole lines; a piece's first element is
+// where the piece starts in the input.
 template <int Size>
-class element_pieces final : public piecewise {
+class element_pieces final : public line_pieces<element_spelling<Size>> {
 public:
-    element_pieces(std::uint32_t per_line, std::uint64_t input_size)
-        : spelling_(per_line, input_size),
-          lines_(std::max<std::size_t>(piece_input / (std::size_t{spelling_.line_count} * Size), 1)) {}
-
-    std::size_t piece_bytes() const override { return lines_ * spelling_.line_count * Size; }
-    std::size_t output_count() const override { return 1; }
-    std::size_t output_room(std::size_t) const override { return lines_ * spelling_.line_length() + 16; }
-    std::uint64_t output_offset(std::size_t, std::uint64_t index) const override {
-        return index * lines_ * spelling_.line_length();
-    }
-    lengths convert(std::uint64_t index, std::span<std::uint8_t> input, std::size_t length,
-                    const buffers& out) const override {
-        std::uint64_t bytes_done = index * piece_bytes();
+    using line_pieces<element_spelling<Size>>::line_pieces;
+    piecewise::lengths convert(std::uint64_t index, std::span<std::uint8_t> input, std::size_t length,
+                               const piecewise::buffers& out) const override {
+        std::uint64_t bytes_done = index * this->piece_bytes();
         std::uint32_t cells_on_line = 0;
         const std::uint8_t* end =
-            spell_elements(input.first(length), spelling_, bytes_done, cells_on_line, out[0].data());
+            spell_elements(input.first(length), this->spelling_, bytes_done, cells_on_line, out[0].data());
         return {static_cast<std::size_t>(end - out[0].data()), 0};
     }
-
-private:
-    element_spelling<Size> spelling_;
-    std::size_t lines_;
 };
+
+template <int Size>
+std::unique_ptr<piecewise> make_element_pieces(std::uint32_t per_line, std::uint64_t input_size) {
+    if (!element_pieces<Size>::fits(per_line)) return nullptr;
+    return std::make_unique<element_pieces<Size>>(per_line, input_size);
+}
 
 class c_array final : public export_format {
 public:
@@ -204,16 +194,10 @@ public:
     std::unique_ptr<piecewise> pieces(const export_settings& settings,
                                       const export_context& context) const override {
         const std::uint64_t size = context.input_size.value_or(0);
-        const std::size_t cell_bytes = settings.cell_bits == 8 ? 1 : settings.cell_bits == 16 ? 2 : 4;
-        // A line longer than a piece would make a piece of it alone: such
-        // lines are streamed.
-        if (std::size_t{std::max<std::uint32_t>(settings.per_line, 1)} * cell_bytes > piece_input) {
-            return nullptr;
-        }
         switch (settings.cell_bits) {
-            case 8: return std::make_unique<element_pieces<1>>(settings.per_line, size);
-            case 16: return std::make_unique<element_pieces<2>>(settings.per_line, size);
-            default: return std::make_unique<element_pieces<4>>(settings.per_line, size);
+            case 8: return make_element_pieces<1>(settings.per_line, size);
+            case 16: return make_element_pieces<2>(settings.per_line, size);
+            default: return make_element_pieces<4>(settings.per_line, size);
         }
     }
 

@@ -6,6 +6,7 @@
 // formatted straight into the output buffer, with nothing in the inner
 // loop that the compiler has to keep reloading from memory.
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +15,8 @@
 #include <string_view>
 
 #include "formats/le_words.hpp"
+#include "formats/pieces.hpp"
+#include "formats/wide_cells.hpp"
 #include "io/file.hpp"
 
 namespace velk {
@@ -160,6 +163,11 @@ private:
     std::size_t length_ = 0;
 };
 
+// What the cell spellings may store past the end of their text: cell_text
+// whole 8-byte words, wide_cells whole 16-byte vectors.
+inline constexpr std::size_t store_slack = 16;
+static_assert(cell_text<4>::store_length <= store_slack && wide_cells::store_length <= store_slack);
+
 // Cells taken from the input per block.
 inline constexpr std::size_t block_cells = 4096;
 
@@ -167,8 +175,8 @@ inline constexpr std::size_t block_cells = 4096;
 // input ends or a write has failed. `block` holds whole `Size`-byte cells
 // except that the last block may end in a partial one. `out_at` points at
 // room for block_cells times `room_per_cell` bytes of output and then
-// 16 more for the whole-word stores of a cell_text past the last cell's
-// end (which the writer's capacity must hold), and `body` returns the end of
+// store_slack more for the stores past the last cell's end (which the
+// writer's capacity must hold), and `body` returns the end of
 // what it wrote there. A read error ends the input as end of file does (in.error() tells).
 template <int Size, class Body>
 void for_each_block(BlockReader& in, BlockWriter& out, std::size_t room_per_cell, Body body) {
@@ -176,10 +184,48 @@ void for_each_block(BlockReader& in, BlockWriter& out, std::size_t room_per_cell
     std::size_t got = 0;
     do {
         got = in.read(block);
-        std::uint8_t* const start = out.reserve(block_cells * room_per_cell + 16);
+        std::uint8_t* const start = out.reserve(block_cells * room_per_cell + store_slack);
         std::uint8_t* const end = body(std::span<const std::uint8_t>(block.data(), got), start);
         out.commit(static_cast<std::size_t>(end - start));
     } while (got == block.size() && out.ok());
 }
+
+// An export's cells cut into pieces of whole lines (see pieces.hpp): every
+// piece starts a line, so its text depends on nothing before it but where
+// it starts, and every piece but the last is as long as any other. A
+// format derives from it with its `Spelling` (which has `line_count`,
+// `cell_size` and `line_length()`, a full line's text) and spells a piece
+// in convert().
+template <class Spelling>
+class line_pieces : public piecewise {
+public:
+    // Input per piece: whole lines, about this many bytes of them.
+    static constexpr std::size_t piece_input = std::size_t{128} << 10;
+    // False for lines longer than a piece, which would make a piece of each
+    // line alone: those are streamed.
+    static bool fits(std::uint32_t per_line) {
+        return std::size_t{per_line == 0 ? 1u : per_line} * Spelling::cell_size <= piece_input;
+    }
+
+    template <class... Settings>
+    explicit line_pieces(const Settings&... settings)
+        : spelling_(settings...), lines_(std::max<std::size_t>(piece_input / line_bytes(), 1)) {}
+
+    std::size_t piece_bytes() const override { return lines_ * line_bytes(); }
+    std::size_t output_count() const override { return 1; }
+    std::size_t output_room(std::size_t) const override {
+        return lines_ * spelling_.line_length() + store_slack;
+    }
+    std::uint64_t output_offset(std::size_t, std::uint64_t index) const override {
+        return index * lines_ * spelling_.line_length();
+    }
+
+protected:
+    std::size_t line_bytes() const { return std::size_t{spelling_.line_count} * Spelling::cell_size; }
+    Spelling spelling_;
+
+private:
+    std::size_t lines_;
+};
 
 }  // namespace velk

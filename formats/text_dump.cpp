@@ -24,6 +24,9 @@ struct dump_spelling {
     static std::string_view separator(const export_settings& settings) {
         return settings.comma ? "," : " ";
     }
+    static constexpr int cell_size = Size;
+    // A full line's text: its cells and the line end.
+    std::size_t line_length() const { return std::size_t{line_count} * cell.length() + 2; }
     cell_text<Size> cell;
     wide_cells wide;
     std::uint32_t line_count;  // 0 counts as 1
@@ -84,38 +87,24 @@ void write_cells(BlockReader& in, BlockWriter& out, const export_settings& setti
                          });
 }
 
-// Input per piece: whole lines, about this many bytes of them.
-constexpr std::size_t piece_input = std::size_t{128} << 10;
-
-// The dump in pieces of whole lines: every piece starts a line, so its
-// text depends on nothing before it, and every piece but the last is as
-// long as any other.
+// The dump in pieces of whole lines.
 template <int Size>
-class dump_pieces final : public piecewise {
+class dump_pieces final : public line_pieces<dump_spelling<Size>> {
 public:
-    explicit dump_pieces(const export_settings& settings)
-        : spelling_(settings),
-          lines_(std::max<std::size_t>(piece_input / (std::size_t{spelling_.line_count} * Size), 1)),
-          line_length_(std::size_t{spelling_.line_count} * spelling_.cell.length() + 2) {}
-
-    std::size_t piece_bytes() const override { return lines_ * spelling_.line_count * Size; }
-    std::size_t output_count() const override { return 1; }
-    std::size_t output_room(std::size_t) const override { return lines_ * line_length_ + 16; }
-    std::uint64_t output_offset(std::size_t, std::uint64_t index) const override {
-        return index * lines_ * line_length_;
-    }
-    lengths convert(std::uint64_t, std::span<std::uint8_t> input, std::size_t length,
-                    const buffers& out) const override {
+    using line_pieces<dump_spelling<Size>>::line_pieces;
+    piecewise::lengths convert(std::uint64_t, std::span<std::uint8_t> input, std::size_t length,
+                               const piecewise::buffers& out) const override {
         std::uint32_t cells_on_line = 0;
-        const std::uint8_t* end = dump_block(input.first(length), spelling_, cells_on_line, out[0].data());
+        const std::uint8_t* end = dump_block(input.first(length), this->spelling_, cells_on_line, out[0].data());
         return {static_cast<std::size_t>(end - out[0].data()), 0};
     }
-
-private:
-    dump_spelling<Size> spelling_;
-    std::size_t lines_;
-    std::size_t line_length_;
 };
+
+template <int Size>
+std::unique_ptr<piecewise> make_dump_pieces(const export_settings& settings) {
+    if (!dump_pieces<Size>::fits(settings.per_line)) return nullptr;
+    return std::make_unique<dump_pieces<Size>>(settings);
+}
 
 class text_dump final : public export_format {
 public:
@@ -138,16 +127,10 @@ public:
 
     std::unique_ptr<piecewise> pieces(const export_settings& settings,
                                       const export_context&) const override {
-        // A line longer than a piece would make a piece of it alone: such
-        // lines are streamed.
-        const std::size_t cell_bytes = settings.cell_bits == 16 ? 2 : settings.cell_bits == 32 ? 4 : 1;
-        if (std::size_t{std::max<std::uint32_t>(settings.per_line, 1)} * cell_bytes > piece_input) {
-            return nullptr;
-        }
         switch (settings.cell_bits) {
-            case 16: return std::make_unique<dump_pieces<2>>(settings);
-            case 32: return std::make_unique<dump_pieces<4>>(settings);
-            default: return std::make_unique<dump_pieces<1>>(settings);
+            case 16: return make_dump_pieces<2>(settings);
+            case 32: return make_dump_pieces<4>(settings);
+            default: return make_dump_pieces<1>(settings);
         }
     }
 };
