@@ -12,11 +12,11 @@
 #include "cli/errors.hpp"
 #include "cli/files.hpp"
 #include "cli/read_report.hpp"
-#include "formats/flash_crc.hpp"
-#include "formats/image_reader.hpp"
-#include "formats/image_version.hpp"
-#include "formats/intel_hex.hpp"
-#include "formats/pieces.hpp"
+#include "formats/flash_crc/writer.hpp"
+#include "formats/readback/check.hpp"
+#include "formats/oad/version.hpp"
+#include "formats/intel_hex/writer.hpp"
+#include "formats/pieces/pieces.hpp"
 
 namespace velk::cli {
 namespace {

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "formats/export.hpp"
-#include "formats/image_kind.hpp"
-#include "formats/merge.hpp"
-#include "formats/scramble.hpp"
+#include "formats/export/export.hpp"
+#include "formats/readback/kind.hpp"
+#include "formats/oad/merge.hpp"
+#include "formats/scramble/scramble.hpp"
 
 namespace velk::cli {
 

@@ -9,7 +9,7 @@
 #include "cli/errors.hpp"
 #include "cli/files.hpp"
 #include "cli/read_report.hpp"
-#include "formats/image_reader.hpp"
+#include "formats/readback/check.hpp"
 
 namespace velk::cli {
 namespace {

@@ -5,7 +5,7 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "formats/oad_image_reader.hpp"
+#include "formats/oad/header_reader.hpp"
 
 #ifndef VELK_VERSION
 #define VELK_VERSION "unknown"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "formats/image_reader.hpp"
+#include "formats/readback/check.hpp"
 
 namespace velk::cli {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "formats/image_kind.hpp"
-#include "formats/scramble.hpp"
+#include "formats/readback/kind.hpp"
+#include "formats/scramble/scramble.hpp"
 
 namespace velk::cli {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "formats/export.hpp"
+#include "formats/export/export.hpp"
 
 namespace velk {
 

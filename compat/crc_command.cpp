@@ -5,7 +5,7 @@
 #include "compat/console.hpp"
 #include "compat/inputs.hpp"
 #include "compat/keys.hpp"
-#include "formats/flash_crc.hpp"
+#include "formats/flash_crc/writer.hpp"
 #include "io/file.hpp"
 
 namespace velk {

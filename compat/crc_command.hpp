@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "formats/scramble.hpp"
+#include "formats/scramble/scramble.hpp"
 
 namespace velk {
 

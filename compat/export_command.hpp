@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "compat/inputs.hpp"
-#include "formats/export.hpp"
+#include "formats/export/export.hpp"
 #include "io/file.hpp"
 
 namespace velk {

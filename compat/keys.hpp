@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-#include "formats/scramble.hpp"
+#include "formats/scramble/scramble.hpp"
 
 namespace velk {
 

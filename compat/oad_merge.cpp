@@ -13,8 +13,8 @@
 #include "compat/names.hpp"
 #include "compat/oad_flow.hpp"
 #include "compat/oad_options.hpp"
-#include "formats/merge.hpp"
-#include "formats/oad_header.hpp"
+#include "formats/oad/merge.hpp"
+#include "formats/oad/header.hpp"
 #include "io/file.hpp"
 
 namespace velk {

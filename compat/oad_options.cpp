@@ -4,7 +4,7 @@
 
 #include "compat/args.hpp"
 #include "compat/console.hpp"
-#include "formats/image_version.hpp"
+#include "formats/oad/version.hpp"
 
 namespace velk {
 namespace {

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "compat/c_command.hpp"
-#include "formats/export.hpp"
+#include "formats/export/export.hpp"
 #include "io/file.hpp"
 
 namespace fs = std::filesystem;

@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "formats/flash_crc.hpp"
-#include "formats/flash_crc_reader.hpp"
+#include "formats/flash_crc/writer.hpp"
+#include "formats/flash_crc/reader.hpp"
 #include "readback_support.hpp"
 
 using namespace velk;

@@ -7,7 +7,7 @@
 // bit, the default one), the third may force a kind; the rest is the file.
 #include <cstdint>
 
-#include "formats/image_reader.hpp"
+#include "formats/readback/check.hpp"
 #include "readback_support.hpp"
 
 using namespace velk;

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "formats/intel_hex.hpp"
-#include "formats/intel_hex_reader.hpp"
+#include "formats/intel_hex/writer.hpp"
+#include "formats/intel_hex/reader.hpp"
 #include "readback_support.hpp"
 
 using namespace velk;

@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "formats/merge.hpp"
-#include "formats/merged_map.hpp"
+#include "formats/oad/merge.hpp"
+#include "formats/oad/merged_reader.hpp"
 #include "readback_support.hpp"
 
 using namespace velk;

@@ -5,8 +5,8 @@
 // Input: 16 header bytes, 4 bytes of CRC, 4 of length, the rest unused.
 #include <cstdint>
 
-#include "formats/oad_header.hpp"
-#include "formats/oad_image_reader.hpp"
+#include "formats/oad/header.hpp"
+#include "formats/oad/header_reader.hpp"
 #include "readback_support.hpp"
 
 using namespace velk;

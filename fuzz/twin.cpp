@@ -3,8 +3,8 @@
 // most one problem a line and one for a partial last line.
 #include <cstdint>
 
-#include "formats/flash_crc.hpp"
-#include "formats/twin_reader.hpp"
+#include "formats/flash_crc/writer.hpp"
+#include "formats/flash_crc/twin_reader.hpp"
 #include "readback_support.hpp"
 
 using namespace velk;

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "formats/crc.hpp"
+#include "formats/crc/crc.hpp"
 #include "support.hpp"
 
 namespace velk {

@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "formats/cell.hpp"
-#include "formats/export.hpp"
-#include "formats/wide_cells.hpp"
+#include "formats/export/cell.hpp"
+#include "formats/export/export.hpp"
+#include "formats/export/wide_cells.hpp"
 #include "harness.hpp"
 #include "io/file.hpp"
 #include "support.hpp"

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "compat/crc_command.hpp"
-#include "formats/flash_crc.hpp"
-#include "formats/scramble.hpp"
+#include "formats/flash_crc/writer.hpp"
+#include "formats/scramble/scramble.hpp"
 #include "harness.hpp"
 #include "support.hpp"
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "formats/merge.hpp"
-#include "formats/oad_header.hpp"
+#include "formats/oad/merge.hpp"
+#include "formats/oad/header.hpp"
 #include "oad_merge_model.hpp"
 #include "support.hpp"
 

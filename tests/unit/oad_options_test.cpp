@@ -12,7 +12,7 @@
 
 #include "compat/keys.hpp"
 #include "compat/oad_options.hpp"
-#include "formats/image_version.hpp"
+#include "formats/oad/version.hpp"
 #include "support.hpp"
 
 namespace velk {

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "formats/export.hpp"
-#include "formats/flash_crc.hpp"
-#include "formats/pieces.hpp"
+#include "formats/export/export.hpp"
+#include "formats/flash_crc/writer.hpp"
+#include "formats/pieces/pieces.hpp"
 #include "harness.hpp"
 #include "io/file.hpp"
 

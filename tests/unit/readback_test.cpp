@@ -21,16 +21,16 @@
 #include <string>
 #include <vector>
 
-#include "formats/compare.hpp"
-#include "formats/flash_crc.hpp"
-#include "formats/flash_crc_reader.hpp"
-#include "formats/image_kind.hpp"
-#include "formats/image_reader.hpp"
-#include "formats/intel_hex.hpp"
-#include "formats/intel_hex_reader.hpp"
-#include "formats/merged_map.hpp"
-#include "formats/oad_image_reader.hpp"
-#include "formats/twin_reader.hpp"
+#include "formats/core/compare.hpp"
+#include "formats/flash_crc/writer.hpp"
+#include "formats/flash_crc/reader.hpp"
+#include "formats/readback/kind.hpp"
+#include "formats/readback/check.hpp"
+#include "formats/intel_hex/writer.hpp"
+#include "formats/intel_hex/reader.hpp"
+#include "formats/oad/merged_reader.hpp"
+#include "formats/oad/header_reader.hpp"
+#include "formats/flash_crc/twin_reader.hpp"
 
 namespace velk {
 namespace {

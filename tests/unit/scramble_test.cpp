@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <random>
 
-#include "formats/scramble.hpp"
+#include "formats/scramble/scramble.hpp"
 #include "support.hpp"
 
 namespace velk {

@@ -1,0 +1,98 @@
+#pragma once
+// The export formats: the image as text that people and compilers read.
+// Each format is one file behind the small interface below (its name
+// suffix, its default cell width, and its head, cells and tail); one
+// driver, write_export, runs any of them. To add a format, add a file that
+// defines an export_format and a function returning it.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "formats/pieces/pieces.hpp"
+#include "io/file.hpp"
+
+namespace velk {
+
+// How the cells are spelt. Not every format reads every field.
+struct export_settings {
+    int cell_bits = 8;              // 8, 16 or 32: input bytes per cell, little-endian
+    std::uint32_t per_line = 16;    // cells per line
+    bool comma = false;             // text dump: "," after each cell instead of " "
+    bool prefix = false;            // text dump: "0x" before each cell
+    std::string array_name = "bin2array";  // C array: the array's identifier
+    bool constant = false;          // C array: declared const
+    bool fixed_width_types = false; // C array: <stdint.h> types
+    bool length_symbol = false;     // C array: "<array_name>_len", the length in bytes
+};
+
+// What a format may know about the run besides its settings.
+struct export_context {
+    std::string_view output_name;           // as the output is named
+    std::optional<std::uint64_t> input_size;  // when the input could be measured
+};
+
+class export_format {
+public:
+    virtual ~export_format() = default;
+    // What default output names end in, as "_qz.txt".
+    virtual std::string_view name_suffix() const = 0;
+    virtual int default_cell_bits() const = 0;
+    // True when the format must know the input's size before its first byte.
+    virtual bool needs_input_size() const = 0;
+
+    virtual void head(BlockWriter& out, const export_settings& settings,
+                      const export_context& context) const = 0;
+    // Every cell of the input until it ends.
+    virtual void cells(BlockReader& in, BlockWriter& out, const export_settings& settings,
+                       const export_context& context) const = 0;
+    virtual void tail(BlockWriter& out, const export_settings& settings,
+                      const export_context& context) const = 0;
+
+    // The cells as pieces that can be converted apart (see pieces.hpp),
+    // for an input of context.input_size bytes; null when the format or
+    // these settings do not allow it.
+    virtual std::unique_ptr<piecewise> pieces(const export_settings&, const export_context&) const {
+        return nullptr;
+    }
+};
+
+// The hexadecimal text dump: cells with a separator, a line end after
+// every `per_line` cells (0 counts as 1), no head or tail.
+const export_format& text_dump_format();
+// The C source file that defines one array of the image's cells.
+const export_format& c_array_format();
+
+// The C header that declares what c_array_format defines with `settings`
+// for an input of `input_size` bytes; `guard` is its include guard macro.
+std::string c_array_declarations(const export_settings& settings, std::uint64_t input_size,
+                                 std::string_view guard);
+
+struct export_result {
+    bool read_failed = false;
+    bool write_failed = false;
+    std::uint64_t length = 0;  // bytes written by write_export_in_pieces
+};
+
+// Runs `format` over `input` (from its current position) into `output`,
+// then flushes it; closing it is the caller's. A read error ends the input
+// as its end would, and is reported with whatever was written.
+export_result write_export(const export_format& format, const export_settings& settings,
+                           const export_context& context, File& input, byte_sink& output);
+
+// The same text for the context.input_size bytes at the start of `input`,
+// its cells converted in pieces on up to `max_threads` threads and written
+// with positional writes from the start of `output` (files that take them;
+// see convert_pieces); the file positions are left alone, and the errors
+// are recorded in the Files; a file that turns out shorter than its size
+// is a read failure. Nothing when the format cannot be cut into pieces
+// with these settings, the size is not known, or the input is less than
+// two pieces: nothing was done, and write_export is the way.
+std::optional<export_result> write_export_in_pieces(const export_format& format,
+                                                    const export_settings& settings,
+                                                    const export_context& context, File& input,
+                                                    File& output, unsigned max_threads);
+
+}  // namespace velk

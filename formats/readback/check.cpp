@@ -1,0 +1,261 @@
+#include "formats/readback/check.hpp"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "formats/flash_crc/twin_reader.hpp"
+
+namespace velk {
+namespace {
+
+using u64 = std::uint64_t;
+
+// Read a piece at a time: whole flash CRC blocks, about 64 KiB, which
+// stay in the cache between the read and the checks.
+constexpr std::size_t piece_bytes = block_bytes * 1928;
+
+// The image a file holds, from its first byte: the file's own bytes, or
+// what decoding its text gives.
+class decoded_image {
+public:
+    decoded_image(File& file, image_encoding encoding, problem_list& problems,
+                  const intel_hex_read_options& hex)
+        : source_(&file) {
+        if (encoding == image_encoding::intel_hex) source_ = &hex_.emplace(file, problems, hex);
+        if (encoding == image_encoding::text_twin) source_ = &twin_.emplace(file, problems);
+    }
+    byte_source& source() { return *source_; }
+    std::optional<intel_hex_summary> hex_summary() const {
+        return hex_ ? std::optional(hex_->summary()) : std::nullopt;
+    }
+
+private:
+    std::optional<intel_hex_source> hex_;
+    std::optional<twin_source> twin_;
+    byte_source* source_;
+};
+
+// Reads `source` to its end, handing each piece to `feed`; false when a
+// read failed.
+template <class Feed>
+bool stream(byte_source& source, Feed&& feed) {
+    std::vector<std::uint8_t> buffer(piece_bytes);
+    for (;;) {
+        const std::size_t got = source.read(buffer);
+        if (got != 0) feed(std::span<const std::uint8_t>(buffer.data(), got));
+        if (got < buffer.size()) return !source.error();
+    }
+}
+
+// Reads `file` from `at` into `out`; false unless every byte came.
+bool read_at(File& file, u64 at, std::span<std::uint8_t> out) {
+    return file.seek(at) && file.read(out) == out.size();
+}
+
+// The sample of a raw image by a few reads, without the slots' CRCs.
+std::optional<image_sample> sample_by_seeking(File& file, u64 size, const merge_layout& layout) {
+    image_sample s;
+    s.size = size;
+    s.head.resize(static_cast<std::size_t>(std::min<u64>(size, image_sample::head_bytes)));
+    s.tail.resize(static_cast<std::size_t>(std::min<u64>(size, layout_tail_bytes)));
+    if (!read_at(file, 0, s.head) || !read_at(file, size - s.tail.size(), s.tail)) return std::nullopt;
+    const std::array<u64, 4> at = slot_offsets(layout);
+    for (std::size_t i = 0; i < at.size(); ++i) {
+        s.slots[i].at = at[i];
+        if (size < at[i] + oad_header_size) continue;
+        std::array<std::uint8_t, oad_header_size> bytes{};
+        if (!read_at(file, at[i], bytes)) return std::nullopt;
+        s.slots[i].bytes = bytes;
+    }
+    return s;
+}
+
+// The full sample, CRCs included, from one pass over the decoded image.
+std::optional<image_sample> sample_by_reading(File& file, image_encoding encoding,
+                                              const read_options& options) {
+    if (!file.seek(0)) return std::nullopt;
+    problem_list scratch;  // the check pass reports the decoding's problems
+    decoded_image image(file, encoding, scratch, options.hex);
+    image_sampler sampler(options.layout);
+    if (!stream(image.source(), [&](std::span<const std::uint8_t> b) { sampler.feed(b); })) {
+        return std::nullopt;
+    }
+    return sampler.finish();
+}
+
+class fan_out final : public byte_sink {
+public:
+    fan_out(byte_sink* a, byte_sink* b) : sinks_{a, b} {}
+    bool write(std::span<const std::uint8_t> bytes) override {
+        bool ok = true;
+        for (byte_sink* sink : sinks_) {
+            if (sink != nullptr && !sink->write(bytes)) ok = false;
+        }
+        return ok;
+    }
+
+private:
+    std::array<byte_sink*, 2> sinks_;
+};
+
+void add_comparison(problem_list& problems, const comparison& c, image_part part) {
+    problem p;
+    p.part = part;
+    if (c.read_failed) {
+        p.what = check::read_error;
+        p.offset = c.expected_length;
+        problems.add(p);
+    }
+    if (c.first) {
+        p.what = check::data_differs;
+        p.offset = *c.first;
+        p.stored = c.first_actual;
+        p.computed = c.first_expected;
+        p.count = c.differing;
+        problems.add(p);
+    }
+    if (c.actual_length != c.expected_length) {
+        p.what = check::length_differs;
+        p.offset = 0;
+        p.stored = c.actual_length;
+        p.computed = c.expected_length;
+        p.count = 0;
+        problems.add(p);
+    }
+}
+
+bool is_flash(image_kind kind) {
+    return kind == image_kind::flash_crc || kind == image_kind::padded_flash_crc;
+}
+
+}  // namespace
+
+detection detect_image(File& file, const read_options& options) {
+    detection failed;
+    failed.read_failed = true;
+    const std::optional<u64> size = file.size();
+    if (!size) return failed;
+    failed.file_size = *size;
+    std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min<u64>(*size, image_sample::head_bytes)));
+    if (!read_at(file, 0, head)) return failed;
+
+    std::vector<rejection> tried;
+    const image_encoding encoding =
+        options.choice.encoding ? *options.choice.encoding : classify_encoding(head, tried);
+    std::optional<image_sample> sample =
+        encoding == image_encoding::binary ? sample_by_seeking(file, *size, options.layout)
+                                           : sample_by_reading(file, encoding, options);
+    if (!sample) return failed;
+    detection d = classify(*sample, options.choice, options.layout);
+    if (d.needs_crcs) {
+        sample = sample_by_reading(file, encoding, options);
+        if (!sample) return failed;
+        d = classify(*sample, options.choice, options.layout);
+    }
+    d.encoding = encoding;
+    d.file_size = *size;
+    d.tried.insert(d.tried.begin(), tried.begin(), tried.end());
+    return d;
+}
+
+image_report check_image(File& file, const detection& found, const read_options& options,
+                         const check_request& request) {
+    image_report r;
+    r.found = found;
+    problem read_error;
+    read_error.what = check::read_error;
+    if (!file.seek(0)) {
+        r.problems.add(read_error);
+        return r;
+    }
+    decoded_image image(file, found.encoding, r.problems, options.hex);
+    const bool flash = is_flash(found.kind);
+
+    // The twin spells the blocks: all of a plain image, a padded image
+    // without its padding.
+    std::optional<twin_source> twin_text;
+    std::optional<stream_comparer> twin;
+    const u64 twin_end = found.kind == image_kind::padded_flash_crc ? found.flash.blocks_end() : found.image_size;
+    if (flash && request.twin != nullptr) {
+        if (request.twin->seek(0)) {
+            twin_text.emplace(*request.twin, r.problems, image_part::twin);
+            twin.emplace(*twin_text);
+        } else {
+            read_error.part = image_part::twin;
+            r.problems.add(read_error);
+            read_error.part = image_part::image;
+        }
+    }
+
+    u64 at = 0;
+    const auto feed_twin = [&](std::span<const std::uint8_t> bytes) {
+        if (twin && at < twin_end) {
+            twin->write(bytes.first(static_cast<std::size_t>(std::min<u64>(bytes.size(), twin_end - at))));
+        }
+        at += bytes.size();
+    };
+
+    bool read_ok = true;
+    if (flash) {
+        std::optional<erased_to_multiple> raw;
+        std::optional<stream_comparer> against;
+        if (request.against_raw != nullptr) {
+            raw.emplace(*request.against_raw, block_data_bytes);
+            against.emplace(*raw);
+        }
+        fan_out data(against ? &*against : nullptr, request.data);
+        const bool wants_data = against || request.data != nullptr;
+        flash_crc_checker checker(found.flash, r.problems, request.keys, wants_data ? &data : nullptr);
+        read_ok = stream(image.source(), [&](std::span<const std::uint8_t> bytes) {
+            checker.feed(bytes);
+            feed_twin(bytes);
+        });
+        r.data_failed = !checker.finish();
+        r.flash = flash_crc_findings{checker.bad_blocks(), checker.padding_not_erased()};
+        if (against) {
+            r.against_raw = against->finish();
+            add_comparison(r.problems, *r.against_raw, image_part::raw);
+        }
+    } else {
+        merged_checker checker(options.layout, found.origin, found.image_size, r.problems, request.expect);
+        read_ok = stream(image.source(), [&](std::span<const std::uint8_t> bytes) {
+            checker.feed(bytes);
+            feed_twin(bytes);
+        });
+        r.merged = checker.finish();
+    }
+    if (!read_ok || at != found.image_size) {
+        read_error.offset = at;
+        r.problems.add(read_error);
+    }
+    if (twin) {
+        r.twin = twin->finish();
+        const comparison& c = *r.twin;
+        const u64 common = std::min(c.actual_length, c.expected_length);
+        if (c.first && *c.first < common) {
+            problem p;
+            p.what = check::twin_differs;
+            p.part = image_part::twin;
+            p.offset = *c.first;
+            p.count = c.differing - (std::max(c.actual_length, c.expected_length) - common);
+            r.problems.add(p);
+        }
+        if (c.actual_length != c.expected_length) {
+            problem p;
+            p.what = check::twin_length;
+            p.part = image_part::twin;
+            p.stored = c.expected_length;
+            p.computed = c.actual_length;
+            r.problems.add(p);
+        }
+        if (c.read_failed) {
+            read_error.part = image_part::twin;
+            r.problems.add(read_error);
+        }
+    }
+    r.hex = image.hex_summary();
+    return r;
+}
+
+}  // namespace velk
