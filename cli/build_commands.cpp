@@ -16,7 +16,6 @@
 #include "formats/readback/check.hpp"
 #include "formats/oad/version.hpp"
 #include "formats/intel_hex/writer.hpp"
-#include "formats/pieces/pieces.hpp"
 
 namespace velk::cli {
 namespace {
@@ -126,38 +125,15 @@ void write_flash_image(const flash_settings& s, const flash_names& names, bool p
     std::optional<output_file> twin;
     if (s.twin) twin.emplace(names.twin);
     image_writer writer(image, s.format, s.base);
-
-    // A binary image of a file, written to files of their own, is converted
-    // in pieces on every core; anything else (standard input or output, a
-    // device, Intel HEX records) streams through one.
-    File* const image_file = s.format != image_format::hex ? image.positional() : nullptr;
-    File* const twin_file = twin ? twin->positional() : nullptr;
-    flash_crc_result result;
-    if (input.size && image_file != nullptr && (!twin || twin_file != nullptr)) {
-        result = encode_flash_crc_in_pieces(input.file, *input.size, s.keys, *image_file, twin_file,
-                                            available_threads());
-        if (result.fault == flash_crc_fault::none) {
-            const std::uint64_t length = crc_image_size(result.input_bytes);
-            if (!image.wrote_in_place(length)) write_failed(image);
-            if (twin && !twin->wrote_in_place(length * twin_line_bytes)) write_failed(*twin);
-        }
-    } else {
-        result = encode_flash_crc(input.file, input.size, s.keys, writer.sink(), twin ? &*twin : nullptr);
+    std::optional<file_source> whole;
+    const flash_crc_options encoding{s.keys, pad};
+    const result<flash_crc_written> written =
+        encode_flash_crc(source_of(input, whole), encoding, {writer.sink(), twin ? &*twin : nullptr});
+    if (!written) {
+        failed(written.error(), {{role::input, &s.input}, {role::image, &image.name()},
+                                 {role::twin, twin ? &twin->name() : &names.twin}});
     }
-    switch (result.fault) {
-        case flash_crc_fault::read: read_failed(input);
-        case flash_crc_fault::image: write_failed(image);
-        case flash_crc_fault::twin: write_failed(*twin);
-        case flash_crc_fault::none: break;
-    }
-    if (pad) {
-        // 1 to 256 bytes of erased flash: the image ends on a 256-byte
-        // boundary with at least one erased byte after its last block.
-        const std::uint64_t length = crc_image_size(result.input_bytes);
-        const std::vector<std::uint8_t> erased(256 - length % 256, 0xFF);
-        if (!writer.sink().write(erased)) write_failed(image);
-    }
-    if (!input.size) check_hex_range(s, crc_image_size(result.input_bytes) + (pad ? 256 : 0));
+    if (!input.size) check_hex_range(s, crc_image_size(written->input_bytes) + (pad ? 256 : 0));
     if (!writer.finish()) write_failed(image);
     if (s.verify) {
         read_options options;
@@ -264,12 +240,16 @@ void run_merge(const merge_settings& s, const common_settings& common) {
     input_file boot = open_input(s.boot, input_need::known_size);
     input_file stack = open_input(s.stack, input_need::known_size);
     input_file app = open_input(s.app, input_need::known_size);
-    if (const auto e = check_fit(s.layout, merge_part::boot, *boot.size, boot.file)) layout_failed(*e, s);
-    if (const auto e = check_fit(s.layout, merge_part::stack, *stack.size, stack.file)) layout_failed(*e, s);
+    const file_source boot_data(boot.file, *boot.size);
+    const file_source stack_data(stack.file, *stack.size);
+    const file_source app_data(app.file, *app.size);
+    const merge_inputs data{boot_data, stack_data, app_data};
+    if (const auto e = check_fit(s.layout, merge_part::boot, boot_data)) layout_failed(*e, s);
+    if (const auto e = check_fit(s.layout, merge_part::stack, stack_data)) layout_failed(*e, s);
     check_outputs_apart({merged_name, stack_name, app_name}, {s.boot, s.stack, s.app});
     check_verifiable(s.verify, {s.boot, s.stack, s.app}, {merged_name, stack_name, app_name});
 
-    const merge_plan plan{s.layout, *boot.size, *stack.size, *app.size};
+    const merge_plan plan = merge_plan::of(s.layout, data);
     if (s.format == image_format::hex && !fits_intel_hex(s.base, plan.total_length())) {
         usage_error("--base: the merged image of " + std::to_string(plan.total_length()) +
                     " bytes at that base runs past the 32-bit address space");
@@ -288,32 +268,12 @@ void run_merge(const merge_settings& s, const common_settings& common) {
     output_file stack_image(stack_name);
     output_file app_image(app_name);
     image_writer writer(merged, s.format, s.base);
-    // Binary images into files of their own are written in place, the
-    // headers last, on two cores; Intel HEX records and devices stream.
-    File* const merged_file = s.format != image_format::hex ? merged.positional() : nullptr;
-    File* const stack_file = stack_image.positional();
-    File* const app_file = app_image.positional();
-    merge_result result;
-    if (merged_file != nullptr && stack_file != nullptr && app_file != nullptr) {
-        result = merge_images_in_place(plan, fields, boot.file, stack.file, app.file, *merged_file,
-                                       *stack_file, *app_file);
-        if (result.failed == merge_role::none) {
-            if (!merged.wrote_in_place(plan.total_length())) write_failed(merged);
-            if (!stack_image.wrote_in_place(plan.stack_image_length())) write_failed(stack_image);
-            if (!app_image.wrote_in_place(plan.app_image_length())) write_failed(app_image);
-        }
-    } else {
-        result = merge_images(plan, fields, boot.file, stack.file, app.file, &writer.sink(),
-                              &stack_image, &app_image);
-    }
-    switch (result.failed) {
-        case merge_role::boot: read_failed(boot);
-        case merge_role::stack: read_failed(stack);
-        case merge_role::app: read_failed(app);
-        case merge_role::merged: write_failed(merged);
-        case merge_role::stack_image: write_failed(stack_image);
-        case merge_role::app_image: write_failed(app_image);
-        case merge_role::none: break;
+    const result<merge_headers> headers =
+        merge_images(plan, fields, data, {&writer.sink(), &stack_image, &app_image});
+    if (!headers) {
+        failed(headers.error(), {{role::boot, &s.boot}, {role::stack, &s.stack}, {role::app, &s.app},
+                                 {role::merged, &merged_name}, {role::stack_image, &stack_name},
+                                 {role::app_image, &app_name}});
     }
     if (!writer.finish()) write_failed(merged);
     if (s.verify) {
@@ -340,8 +300,8 @@ void run_merge(const merge_settings& s, const common_settings& common) {
                 report.parts[i] = inputs[i]->name;
             }
             request.expect.parts = parts;
-            request.expect.stack_header = result.headers.stack;
-            request.expect.app_header = result.headers.app;
+            request.expect.stack_header = headers->stack;
+            request.expect.app_header = headers->app;
             verify_output(*output, options, request, report);
         }
     }
@@ -353,9 +313,8 @@ namespace {
 // Standard input copied into an anonymous temporary file, for a format
 // that must know the input's size before its first byte.
 input_file spool_standard_input(input_file input) {
-    std::FILE* spool = std::tmpfile();
-    if (spool == nullptr) fail(exit_status::output, system_message("a temporary file", "cannot create", errno));
-    File copy = File::adopt(spool);
+    File copy = File::anonymous();
+    if (!copy) fail(exit_status::output, system_message("a temporary file", "cannot create", copy.last_error()));
     BlockWriter writer(copy);
     const std::uint64_t length = copy_file_data(input.file, writer);
     if (input.file.error()) read_failed(input);
@@ -402,19 +361,10 @@ void run_export(const export_format& format, const export_command_settings& s,
     output_file output(name);
     std::optional<output_file> header;
     if (s.header) header.emplace(*s.header);
-    // A file of known size into a file of its own is converted in pieces
-    // on every core, when the format allows it; else it streams.
     const export_context context{name, input.size};
-    std::optional<export_result> result;
-    if (File* const file = output.positional(); file != nullptr && input.size) {
-        result = write_export_in_pieces(format, s.cells, context, input.file, *file, available_threads());
-        if (result && !result->read_failed && !result->write_failed && !output.wrote_in_place(result->length)) {
-            write_failed(output);
-        }
-    }
-    if (!result) result = write_export(format, s.cells, context, input.file, output);
-    if (result->read_failed) read_failed(input);
-    if (result->write_failed) write_failed(output);
+    std::optional<file_source> whole;
+    const result<std::uint64_t> written = write_export(format, s.cells, context, source_of(input, whole), output);
+    if (!written) failed(written.error(), {{role::input, &s.input}, {role::output, &name}});
     if (header) {
         const std::string text =
             c_array_declarations(s.cells, input.size.value_or(0), include_guard(*s.header));

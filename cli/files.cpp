@@ -55,7 +55,7 @@ input_file open_input(const std::string& name, input_need need) {
     }
     // A regular file's size is taken whether or not the command needs it:
     // with it, a large file can be converted in pieces.
-    if (kind == path_kind::regular) input.size = file_size(input.file);
+    if (kind == path_kind::regular) input.size = input.file.size();
     if (need == input_need::known_size && !input.size) {
         fail(exit_status::input, name + ": cannot tell its size");
     }
@@ -80,19 +80,14 @@ void check_outputs_apart(const std::vector<std::string>& outputs,
     }
 }
 
+byte_source& source_of(input_file& input, std::optional<file_source>& whole) {
+    if (!input.size) return input.file;
+    return whole.emplace(input.file, *input.size);
+}
+
 output_file::output_file(const std::string& name)
     : output_(name == "-" ? Output::standard_output() : Output::create(name)) {
     if (!output_) fail(exit_status::output, system_message(name, "cannot create", output_.error()));
-}
-
-bool output_file::write(std::span<const std::uint8_t> bytes) {
-    bytes_ += bytes.size();
-    return output_.file().write(bytes);
-}
-
-bool output_file::wrote_in_place(std::uint64_t length) {
-    bytes_ += length;
-    return output_.file().seek(length);
 }
 
 void output_file::commit() {
@@ -106,7 +101,26 @@ void read_failed(const input_file& input) {
 }
 
 void write_failed(const output_file& output) {
-    fail(exit_status::output, system_message(output.name(), "write error", output.error()));
+    fail(exit_status::output, system_message(output.name(), "write error", output.error_number()));
+}
+
+void failed(const fault& f, std::initializer_list<role_name> names) {
+    std::string name = "velk";
+    for (const role_name& n : names) {
+        if (n.who == f.role) name = *n.name;
+    }
+    switch (f.what) {
+        case fault_kind::read:
+            fail(exit_status::input, system_message(name, "read error", f.error));
+        case fault_kind::write:
+            fail(exit_status::output, system_message(name, "write error", f.error));
+        case fault_kind::memory:
+            fail(exit_status::output, system_message(name, "cannot go on", f.error != 0 ? f.error : ENOMEM));
+        case fault_kind::layout:
+        case fault_kind::format:
+            break;
+    }
+    fail(exit_status::input, name + ": cannot be laid out");
 }
 
 void commit_all(std::initializer_list<output_file*> outputs, bool quiet) {

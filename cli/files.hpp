@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "io/fault.hpp"
 #include "io/file.hpp"
 #include "io/output.hpp"
 
@@ -30,6 +31,10 @@ struct input_file {
     std::optional<std::uint64_t> size;  // for a regular file, whatever the need
 };
 
+// The input as an engine reads it: by offset when it is a regular file of
+// known size (then `whole` holds that view of it), else in order.
+byte_source& source_of(input_file& input, std::optional<file_source>& whole);
+
 // Opens an input, "-" being standard input. Exit status 3 for a name that
 // is missing, a directory, unreadable, or (when its size is needed) not a
 // regular file.
@@ -40,39 +45,44 @@ input_file open_input(const std::string& name, input_need need);
 void check_outputs_apart(const std::vector<std::string>& outputs,
                          const std::vector<std::string>& inputs);
 
-// An output being written, counting its bytes for the summary line.
+// An output being written: a sink that the engine writes in order or, when
+// it is a file of its own, by offset; it counts its bytes for the summary
+// line.
 class output_file final : public byte_sink {
 public:
     // Creates the output ("-" for standard output); exit status 4 when it
     // cannot be created.
     explicit output_file(const std::string& name);
 
-    bool write(std::span<const std::uint8_t> bytes) override;
+    bool write(std::span<const std::uint8_t> bytes) override { return output_.write(bytes); }
+    int error_number() const override { return output_.error_number(); }
+    random_sink* positional() override { return output_.positional(); }
+
     const std::string& name() const { return output_.name(); }
-    std::uint64_t bytes() const { return bytes_; }
-    // The system's reason for the last failed write.
-    int error() const { return output_.file().last_error(); }
+    std::uint64_t bytes() const { return output_.bytes(); }
     bool to_standard_output() const { return output_.name() == "-"; }
     // The output as written so far, from its first byte, to be read back
     // before commit(); null when it cannot be (standard output).
     File* read_back() { return output_.read_back(); }
-
-    // The file itself, for an engine that fills it with positional writes,
-    // while nothing has been written yet and when it is a file of its own
-    // (not standard output or a device); else null.
-    File* positional() { return output_.in_temporary() && bytes_ == 0 ? &output_.file() : nullptr; }
-    // After positional writes of the first `length` bytes: counts them and
-    // moves the position past them, so that what is written next follows.
-    // False when the position cannot be moved.
-    bool wrote_in_place(std::uint64_t length);
 
     // Puts the output in place; exit status 4 when that fails.
     void commit();
 
 private:
     Output output_;
-    std::uint64_t bytes_ = 0;
 };
+
+// The files of a run by the roles the engine names them with.
+struct role_name {
+    role who;
+    const std::string* name;
+};
+
+// Ends the run for an engine's fault, in one place for every command:
+// exit status 3 for an input that cannot be read (or a layout or format
+// the inputs break), 4 for an output that cannot be written or memory that
+// cannot be had, with one line naming the file and the system's reason.
+[[noreturn]] void failed(const fault& f, std::initializer_list<role_name> names);
 
 // Exit status 3: reading the input failed.
 [[noreturn]] void read_failed(const input_file& input);

@@ -30,7 +30,7 @@ int bin2c(int argc, const char* const* argv) {
     // byte is read: an input of unknown length would be declared empty.
     File input = open_input(o.bin_file, input_use::measured);
     if (!input) return 1;
-    const std::optional<std::uint64_t> input_size = file_size(input);
+    const std::optional<std::uint64_t> input_size = input.size();
     if (!input_size) {
         say("%s file can not be read\r\n", o.bin_file);
         return 1;

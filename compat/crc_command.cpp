@@ -27,18 +27,17 @@ bool outputs_apart(const char* input, const crc_image_names& names) {
 }
 
 // Reports the first failure of an encoding; true when there was none.
-bool converted(flash_crc_fault f, const char* input, const crc_image_names& names) {
-    switch (f) {
-        case flash_crc_fault::none:
-            return true;
-        case flash_crc_fault::read:
-            say("Can't read file %s.\n", input);
-            break;
-        case flash_crc_fault::image:
+bool converted(const status& done, const char* input, const crc_image_names& names) {
+    if (done) return true;
+    switch (done.error().role) {
+        case role::image:
             say("Can't write file %s.\n", names.image.c_str());
             break;
-        case flash_crc_fault::twin:
+        case role::twin:
             say("Can't write file %s.\n", names.twin.c_str());
+            break;
+        default:
+            say("Can't read file %s.\n", input);
             break;
     }
     return false;
@@ -78,16 +77,20 @@ int write_crc_image(const char* input_name, const scramble_keys& keys) {
         return -1;
     }
 
-    const std::optional<std::uint64_t> size = file_size(input);
+    const std::optional<std::uint64_t> size = input.size();
     if (!size) {
         say("Can't read file %s.\n", input_name);
         return -1;
     }
-    flash_crc_fault fault = encode_flash_crc(input, size, keys, image, &twin).fault;
+    // The input is read in order for the length it was measured at; the
+    // outputs are plain files written in order.
+    file_source measured(input, *size);
+    const result<flash_crc_written> written = encode_flash_crc(measured, {keys, false}, {image, &twin});
+    status done = written ? status{} : status{written.error()};
     // What the stream still buffers shows a failed write only at close.
-    if (fault == flash_crc_fault::none && !image.close()) fault = flash_crc_fault::image;
-    if (fault == flash_crc_fault::none && !twin.close()) fault = flash_crc_fault::twin;
-    if (!converted(fault, input_name, names)) return -1;
+    if (done && !image.close()) done = write_fault(role::image, image.last_error());
+    if (done && !twin.close()) done = write_fault(role::twin, twin.last_error());
+    if (!converted(done, input_name, names)) return -1;
 
     say("        Encrypt Seccessfully!\r\n");
     say("        File Size: 0x%04" PRIx64 "\r\n\r\n", crc_image_size(*size));

@@ -60,14 +60,16 @@ int export_to_file(const export_format& format, const export_settings& settings,
                    const std::optional<std::string>& output_name) {
     File output = create_output(bin_file, output_name);
     if (!output) return 1;
-    const export_result result =
+    const result<std::uint64_t> written =
         write_export(format, settings, {*output_name, input_size}, input, output);
     const bool closed = output.close();
-    if (result.read_failed) say("%s file can not be read\r\n", shown(bin_file));
-    if (result.write_failed || !closed) {
+    const bool read_failed = !written && written.error().role == role::input;
+    const bool write_failed = !written && !read_failed;
+    if (read_failed) say("%s file can not be read\r\n", shown(bin_file));
+    if (write_failed || !closed) {
         say("%s file can not be written\r\n", output_name->c_str());
     }
-    return !result.read_failed && !result.write_failed && closed ? 0 : 1;
+    return written && closed ? 0 : 1;
 }
 
 }  // namespace velk

@@ -95,7 +95,13 @@ bool merge_flow::overwrites_an_input(const std::string& name) const {
 
 // Says why `part` does not fit where the layout puts it; true when it does.
 bool merge_flow::fits(merge_part part, File& file, u64 length) {
-    const std::optional<layout_error> e = check_fit(layout_, part, length, file);
+    const std::optional<layout_error> e = check_fit(layout_, part, file_source(file, length));
+    // Reading by offset may move the position on some systems; the copy
+    // that follows reads in order from the start.
+    if (!file.seek(0)) {
+        say("%s file can not be read\r\n", part == merge_part::boot ? o_.boot_file : o_.stack_file);
+        return false;
+    }
     if (!e) return true;
     const bool boot = part == merge_part::boot;
     const char* into = "";
@@ -180,7 +186,7 @@ outcome merge_flow::build_intermediate() {
         say("%s file can not be opened\r\n", o_.boot_file);
         return outcome::closing_exit;
     }
-    const u64 b = file_size(boot).value_or(0);
+    const u64 b = boot.size().value_or(0);
     if (!fits(merge_part::boot, boot, b)) return outcome::removal_exit;
     if (auto r = copy_image(boot, o_.boot_file, b, writer, "write boot unsuccessfully in merge\r\n");
         r != outcome::done)
@@ -200,7 +206,7 @@ outcome merge_flow::build_intermediate() {
         say("%s file can not be opened\r\n", o_.stack_file);
         return outcome::closing_exit;
     }
-    const u64 s = file_size(stack).value_or(0);
+    const u64 s = stack.size().value_or(0);
     if (!fits(merge_part::stack, stack, s)) return outcome::removal_exit;
     if (auto r = copy_image(stack, o_.stack_file, s, writer, "write bin unsuccessfully in oad.\r\n");
         r != outcome::done)
@@ -217,7 +223,7 @@ outcome merge_flow::build_intermediate() {
         say("%s file can not be opened\r\n", o_.app_file);
         return outcome::closing_exit;
     }
-    const u64 a = file_size(app).value_or(0);
+    const u64 a = app.size().value_or(0);
     if (auto r = copy_image(app, o_.app_file, a, writer, "write bin unsuccessfully in oad.\r\n");
         r != outcome::done)
         return r;
@@ -235,7 +241,7 @@ outcome merge_flow::append_padding() {
         say("%s file can not be opened\r\n", intermediate_->c_str());
         return outcome::closing_exit;
     }
-    const std::optional<u64> length = file_size(out);
+    const std::optional<u64> length = out.size();
     if (!length || !out.seek_end()) {
         say("%s file can not be read\r\n", intermediate_->c_str());
         return outcome::closing_exit;

@@ -71,7 +71,7 @@ outcome single_flow::make_working_copy() {
         return outcome::closing_exit;
     }
 
-    const std::uint64_t input_len = file_size(in).value_or(0);
+    const std::uint64_t input_len = in.size().value_or(0);
     BlockWriter writer(copy);
     // One byte more than measured shows an input that grows, or a device
     // that never ends, without copying it forever.
@@ -99,7 +99,7 @@ outcome single_flow::pad_crc_image() {
         say("%s file can not be opened\r\n", crc_image_->c_str());
         return outcome::closing_exit;
     }
-    const std::optional<std::uint64_t> n = image.seek_end() ? file_size(image) : std::nullopt;
+    const std::optional<std::uint64_t> n = image.seek_end() ? image.size() : std::nullopt;
     if (!n) {
         say("%s file can not be read\r\n", crc_image_->c_str());
         return outcome::closing_exit;

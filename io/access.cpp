@@ -21,6 +21,16 @@ status memory_source::read_at(std::uint64_t offset, std::span<std::uint8_t> buf)
     return {};
 }
 
+bool ordered_writes::write(std::span<const std::uint8_t> bytes) {
+    if (error_ != 0) return false;
+    if (status s = sink_.write_at(at_, bytes); !s) {
+        error_ = s.error().error != 0 ? s.error().error : EIO;
+        return false;
+    }
+    at_ += bytes.size();
+    return true;
+}
+
 bool memory_sink::write(std::span<const std::uint8_t> bytes) {
     const std::lock_guard lock(mutex_);
     if (failed_ || bytes.size() > limit_ - std::min<std::uint64_t>(limit_, bytes_.size())) {

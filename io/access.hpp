@@ -68,6 +68,22 @@ public:
     virtual const random_source* positional() const { return nullptr; }
 };
 
+// A sink written by offset, written in order from a start: for a writer
+// that fills most of an output in order and comes back for a few bytes
+// (headers known last) by offset.
+class ordered_writes final : public byte_sink {
+public:
+    explicit ordered_writes(random_sink& sink, std::uint64_t start = 0) : sink_(sink), at_(start) {}
+    bool write(std::span<const std::uint8_t> bytes) override;
+    int error_number() const override { return error_; }
+    std::uint64_t position() const { return at_; }
+
+private:
+    random_sink& sink_;
+    std::uint64_t at_;
+    int error_ = 0;
+};
+
 // Bytes in memory, read either way.
 class memory_source final : public byte_source, public random_source {
 public:

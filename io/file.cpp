@@ -24,6 +24,17 @@ File File::open(const std::string& name, Mode mode) {
     return adopt(stream);
 }
 
+File File::anonymous() {
+    errno = 0;
+    std::FILE* stream = std::tmpfile();
+    if (stream == nullptr) {
+        File closed;
+        closed.last_error_ = errno != 0 ? errno : EIO;
+        return closed;
+    }
+    return adopt(stream);
+}
+
 File File::adopt(std::FILE* stream, Buffering buffering) {
     // Callers buffer in large blocks themselves (BlockReader, BlockWriter);
     // a second buffer here would only let a failed write surface later, at
@@ -79,20 +90,24 @@ bool File::write(std::string_view text) {
     return write(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
-std::size_t File::read_at(std::uint64_t offset, std::span<std::uint8_t> buf, int& error) {
-    if (stream_ == nullptr) {
-        error = EBADF;
-        return 0;
-    }
-    return stream_read_at(stream_, offset, buf, error);
+status File::read_at(std::uint64_t offset, std::span<std::uint8_t> buf) const {
+    if (stream_ == nullptr) return read_fault(role::none, EBADF, offset);
+    int error = 0;
+    const std::size_t got = stream_read_at(stream_, offset, buf, error);
+    if (got != buf.size()) return read_fault(role::none, error, offset + got);
+    return {};
 }
 
-bool File::write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes, int& error) {
-    if (stream_ == nullptr) {
-        error = EBADF;
-        return false;
-    }
-    return stream_write_at(stream_, offset, bytes, error);
+status File::write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    if (stream_ == nullptr) return write_fault(role::none, EBADF, offset);
+    int error = 0;
+    if (!stream_write_at(stream_, offset, bytes, error)) return write_fault(role::none, error, offset);
+    return {};
+}
+
+std::size_t file_source::read(std::span<std::uint8_t> buf) {
+    started_ = true;
+    return file_.read(buf);
 }
 
 bool File::seek(std::uint64_t offset) {
@@ -118,7 +133,6 @@ bool File::close() {
     return closed && !had_error;
 }
 
-std::optional<std::uint64_t> file_size(File& file) { return file.size(); }
 
 bool same_file(const std::string& a, const std::string& b) {
     if (a == b) return true;
@@ -130,8 +144,8 @@ bool remove_file(const std::string& name) { return std::remove(name.c_str()) == 
 
 path_kind kind_of(const std::string& name) {
     std::error_code ec;
-    const std::filesystem::file_status status = std::filesystem::status(path_from_utf8(name), ec);
-    switch (status.type()) {
+    const std::filesystem::file_status found = std::filesystem::status(path_from_utf8(name), ec);
+    switch (found.type()) {
         case std::filesystem::file_type::not_found:
         case std::filesystem::file_type::none:
             return path_kind::missing;
@@ -144,7 +158,7 @@ path_kind kind_of(const std::string& name) {
     }
 }
 
-BlockReader::BlockReader(File& file, std::size_t capacity) : file_(file), buf_(capacity) {}
+BlockReader::BlockReader(byte_source& source, std::size_t capacity) : file_(source), buf_(capacity) {}
 
 bool BlockReader::refill() {
     pos_ = 0;
@@ -172,6 +186,7 @@ BlockWriter::BlockWriter(byte_sink& sink, std::size_t capacity)
 bool BlockWriter::flush() {
     if (len_ != 0) {
         if (ok_ && !sink_.write(buf_.first(len_))) ok_ = false;
+        flushed_ += len_;
         len_ = 0;
     }
     return ok_;

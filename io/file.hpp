@@ -15,29 +15,13 @@
 #include <string_view>
 #include <vector>
 
+#include "io/access.hpp"
+#include "io/fault.hpp"
+
 namespace velk {
 
-// Where written bytes go: a file, or a stage that transforms them on their
-// way to one. True when every byte was taken.
-class byte_sink {
-public:
-    virtual ~byte_sink() = default;
-    virtual bool write(std::span<const std::uint8_t> bytes) = 0;
-};
-
-// Where read bytes come from: a file, or a stage that decodes them from
-// one on the way.
-class byte_source {
-public:
-    virtual ~byte_source() = default;
-    // Up to buf.size() bytes; a short count means the end of the data or a
-    // read error, which error() tells apart.
-    virtual std::size_t read(std::span<std::uint8_t> buf) = 0;
-    virtual bool error() const = 0;
-};
-
 // An open file that is closed on every path. Move-only.
-class File final : public byte_sink, public byte_source {
+class File final : public byte_sink, public byte_source, public random_sink {
 public:
     enum class Mode {
         read,    // existing file, read only ("rb")
@@ -53,6 +37,10 @@ public:
     // turns the C library's buffer off, as for every file velk opens.
     enum class Buffering { off, keep };
     static File adopt(std::FILE* stream, Buffering buffering = Buffering::off);
+    // A file with no name, for reading and writing, gone when closed: a
+    // spool for data that must be measured before they are used. Closed
+    // (false) on failure, with last_error() set.
+    static File anonymous();
     // Lets go of the stream without closing it (for standard streams).
     void release() { stream_ = nullptr; }
 
@@ -87,15 +75,15 @@ public:
     // The system's error number (errno) of the last operation that failed,
     // 0 when none has; for messages such as strerror's.
     int last_error() const { return last_error_; }
+    int error_number() const override { return last_error_; }
 
-    // Positional reads and writes: at an absolute offset, the position
-    // left alone, and safe from several threads on one File at once. For
-    // that they touch no state of the File: a failure's errno goes to
-    // `error`, and whoever collects the threads' results hands it to
-    // record_error(). read_at is short at the end of the file or on error.
-    std::size_t read_at(std::uint64_t offset, std::span<std::uint8_t> buf, int& error);
-    bool write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes, int& error);
-    void record_error(int error) { last_error_ = error; }
+    // Positional reads and writes: at an absolute offset, and safe from
+    // several threads on one File at once. They touch no state of the File
+    // (a failure is returned, never recorded), but the position they leave
+    // is unspecified (see stream_read_at): seek before going on in order.
+    // A read that comes up short is a fault with error 0 (the file ended).
+    status read_at(std::uint64_t offset, std::span<std::uint8_t> buf) const;
+    status write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes) override;
 
 private:
     explicit File(std::FILE* stream) : stream_(stream) {}
@@ -104,9 +92,28 @@ private:
     int last_error_ = 0;
 };
 
-// Length of an open file without moving its position; the one size query
-// every command uses.
-std::optional<std::uint64_t> file_size(File& file);
+// A regular file of known size, read in order from where it stands or,
+// before that, by offset from any thread: the input of a conversion that
+// may run in pieces. The File must outlive it.
+class file_source final : public byte_source, public random_source {
+public:
+    file_source(File& file, std::uint64_t size) : file_(file), size_(size) {}
+
+    std::size_t read(std::span<std::uint8_t> buf) override;
+    bool error() const override { return file_.error(); }
+    int error_number() const override { return file_.last_error(); }
+    const random_source* positional() const override { return started_ ? nullptr : this; }
+
+    std::uint64_t size() const override { return size_; }
+    status read_at(std::uint64_t offset, std::span<std::uint8_t> buf) const override {
+        return file_.read_at(offset, buf);
+    }
+
+private:
+    File& file_;
+    std::uint64_t size_;
+    bool started_ = false;
+};
 
 // True when both names refer to the same file: the same name, or the same
 // file on disk (device and inode, through links too).
@@ -119,10 +126,10 @@ bool remove_file(const std::string& name);
 enum class path_kind { missing, regular, directory, other };
 path_kind kind_of(const std::string& name);
 
-// Sequential reader over a File in large blocks, for byte-at-a-time parsing.
+// Sequential reader over a source in large blocks, for byte-at-a-time parsing.
 class BlockReader {
 public:
-    explicit BlockReader(File& file, std::size_t capacity = std::size_t{1} << 16);
+    explicit BlockReader(byte_source& source, std::size_t capacity = std::size_t{1} << 16);
 
     // The next byte, or -1 at end of file or after a read error.
     int get() {
@@ -135,7 +142,7 @@ public:
 
 private:
     bool refill();
-    File& file_;
+    byte_source& file_;
     std::vector<std::uint8_t> buf_;
     std::size_t pos_ = 0;
     std::size_t len_ = 0;
@@ -176,6 +183,8 @@ public:
     // Writes what is collected; false once any write has failed.
     bool flush();
     bool ok() const { return ok_; }
+    // Every byte put so far, written or still collected.
+    std::uint64_t total() const { return flushed_ + len_; }
 
 private:
     byte_sink& sink_;
@@ -184,6 +193,7 @@ private:
     std::unique_ptr<std::uint8_t[]> storage_;
     std::span<std::uint8_t> buf_;
     std::size_t len_ = 0;
+    std::uint64_t flushed_ = 0;
     bool ok_ = true;
 };
 

@@ -86,7 +86,10 @@ Output::Output(Output&& other) noexcept
       target_(std::exchange(other.target_, {})),
       temporary_(std::exchange(other.temporary_, {})),
       file_(std::move(other.file_)),
-      error_(other.error_) {}
+      error_(other.error_),
+      in_order_(std::exchange(other.in_order_, 0)) {
+    // Nothing is written through an Output while it is moved.
+}
 
 Output& Output::operator=(Output&& other) noexcept {
     if (this != &other) {
@@ -96,11 +99,33 @@ Output& Output::operator=(Output&& other) noexcept {
         temporary_ = std::exchange(other.temporary_, {});
         file_ = std::move(other.file_);
         error_ = other.error_;
+        in_order_ = std::exchange(other.in_order_, 0);
     }
     return *this;
 }
 
 Output::~Output() { discard(); }
+
+bool Output::write(std::span<const std::uint8_t> bytes) {
+    in_order_ += bytes.size();
+    return file_.write(bytes);
+}
+
+random_sink* Output::positional() {
+    if (temporary_.empty() || in_order_ != 0 || by_offset_.end() != 0) return nullptr;
+    by_offset_.rebind(file_);
+    return &by_offset_;
+}
+
+status Output::offset_writer::write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    status s = file_->write_at(offset, bytes);
+    if (!s) return s;
+    const std::uint64_t end = offset + bytes.size();
+    std::uint64_t seen = end_.load(std::memory_order_relaxed);
+    while (seen < end && !end_.compare_exchange_weak(seen, end, std::memory_order_relaxed)) {
+    }
+    return s;
+}
 
 File* Output::read_back() {
     if (name_ == "-" || !file_ || !file_.seek(0)) return nullptr;

@@ -8,6 +8,8 @@
 // existing output that is not a regular file (a device, a FIFO) cannot be
 // replaced that way and is written in place.
 
+#include <atomic>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -15,7 +17,11 @@
 
 namespace velk {
 
-class Output {
+// An output is a sink: written in order, or, while nothing has been
+// written and when it goes to a temporary file of its own, by offset
+// (positional()), so that a writer can fill it in pieces from several
+// threads. Either way it counts the bytes it will hold.
+class Output final : public byte_sink {
 public:
     // Prepares the output `name`: the temporary file, or the device opened
     // for writing. Closed (false) on failure, with error() set.
@@ -42,10 +48,13 @@ public:
     // seek). Data buffered by a writer must be flushed first.
     File* read_back();
 
-    // True when the output is written to a temporary file of its own (a
-    // regular file, which positional writes can fill in any order); false
-    // for standard output and for a device or FIFO written in place.
-    bool in_temporary() const { return !temporary_.empty(); }
+    bool write(std::span<const std::uint8_t> bytes) override;
+    int error_number() const override { return file_.last_error(); }
+    random_sink* positional() override;
+
+    // The bytes the output holds: written in order, or up to the furthest
+    // end of the positional writes.
+    std::uint64_t bytes() const { return in_order_ + by_offset_.end(); }
 
     // Closes the file and, for a temporary, renames it into place. False
     // when the close or the rename failed (then nothing is left under a
@@ -57,11 +66,26 @@ public:
     int error() const { return error_; }
 
 private:
+    // The file written by offset, noting how far the writes reach.
+    class offset_writer final : public random_sink {
+    public:
+        explicit offset_writer(File& file) : file_(&file) {}
+        status write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes) override;
+        std::uint64_t end() const { return end_.load(std::memory_order_relaxed); }
+        void rebind(File& file) { file_ = &file; }
+
+    private:
+        File* file_;
+        std::atomic<std::uint64_t> end_{0};
+    };
+
     std::string name_;       // the name as given
     std::string target_;     // the file the name leads to, links followed
     std::string temporary_;  // empty when written in place
     File file_;
     int error_ = 0;
+    std::uint64_t in_order_ = 0;
+    offset_writer by_offset_{file_};
 };
 
 }  // namespace velk

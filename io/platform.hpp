@@ -18,14 +18,16 @@ std::optional<std::uint64_t> stream_size(std::FILE* stream);
 // Moves an open stream to an absolute byte offset, past 2 GiB too.
 bool stream_seek(std::FILE* stream, std::uint64_t offset);
 
-// Reads into `buf` from an absolute offset of an unbuffered stream's file,
-// leaving the stream's position alone; several threads may read one file
-// at once. Returns the bytes read: short at the end of the file, or with
-// `error` set.
+// Reads into `buf` from an absolute offset of an unbuffered stream's file;
+// several threads may read one file at once. Returns the bytes read: short
+// at the end of the file, or with `error` set. The stream's position
+// afterwards is unspecified (POSIX leaves it alone; Windows moves the
+// handle's file pointer with every ReadFile/WriteFile, offset or not), so
+// a caller that goes on in order seeks first.
 std::size_t stream_read_at(std::FILE* stream, std::uint64_t offset, std::span<std::uint8_t> buf,
                            int& error);
-// Writes `bytes` at an absolute offset in the same way; false with `error`
-// set when not all were written.
+// Writes `bytes` at an absolute offset in the same way, with the same
+// caveat for the position; false with `error` set when not all were written.
 bool stream_write_at(std::FILE* stream, std::uint64_t offset, std::span<const std::uint8_t> bytes,
                      int& error);
 

@@ -13,6 +13,7 @@
 
 #include "formats/pieces/pieces.hpp"
 #include "io/file.hpp"
+#include "io/fault.hpp"
 
 namespace velk {
 
@@ -70,29 +71,15 @@ const export_format& c_array_format();
 std::string c_array_declarations(const export_settings& settings, std::uint64_t input_size,
                                  std::string_view guard);
 
-struct export_result {
-    bool read_failed = false;
-    bool write_failed = false;
-    std::uint64_t length = 0;  // bytes written by write_export_in_pieces
-};
-
-// Runs `format` over `input` (from its current position) into `output`,
-// then flushes it; closing it is the caller's. A read error ends the input
-// as its end would, and is reported with whatever was written.
-export_result write_export(const export_format& format, const export_settings& settings,
-                           const export_context& context, File& input, byte_sink& output);
-
-// The same text for the context.input_size bytes at the start of `input`,
-// its cells converted in pieces on up to `max_threads` threads and written
-// with positional writes from the start of `output` (files that take them;
-// see convert_pieces); the file positions are left alone, and the errors
-// are recorded in the Files; a file that turns out shorter than its size
-// is a read failure. Nothing when the format cannot be cut into pieces
-// with these settings, the size is not known, or the input is less than
-// two pieces: nothing was done, and write_export is the way.
-std::optional<export_result> write_export_in_pieces(const export_format& format,
-                                                    const export_settings& settings,
-                                                    const export_context& context, File& input,
-                                                    File& output, unsigned max_threads);
+// Writes `format` of `input` into `output` and flushes it (closing it is
+// the caller's); returns the bytes written. When the input can be read by
+// offset with a known size (context.input_size holds it) and the output
+// written by offset, and the format can be cut into pieces with these
+// settings, its cells are converted in pieces on up to `max_threads`
+// threads; else the text streams from wherever the input stands to its
+// end. The same bytes either way. A fault names the input or the output.
+result<std::uint64_t> write_export(const export_format& format, const export_settings& settings,
+                                   const export_context& context, byte_source& input,
+                                   byte_sink& output, unsigned max_threads = available_threads());
 
 }  // namespace velk

@@ -13,6 +13,7 @@
 #include "formats/crc/crc.hpp"
 #include "formats/core/le_words.hpp"
 #include "formats/pieces/pieces.hpp"
+#include "io/file.hpp"
 
 namespace velk {
 namespace {
@@ -40,8 +41,6 @@ std::uint64_t padded_size(std::uint64_t size) {
     return (size + block_data_bytes - 1) / block_data_bytes * block_data_bytes;
 }
 
-using fault = flash_crc_fault;
-
 // Builds the blocks of whole blocks of padded `input`, which start at byte
 // `offset` of the image's input, into `image` (34 bytes per block), and
 // spells them into `twin` unless it is empty. The scrambler takes 32-bit
@@ -55,21 +54,23 @@ void encode_blocks(std::span<const std::uint8_t> input, std::uint64_t offset,
 }
 
 // One pass of the streaming encoder, straight into the writers' buffers.
-fault write_pass(std::span<const std::uint8_t> input, std::uint64_t offset,
-                 const word_scrambler& scrambler, BlockWriter& image_out, BlockWriter* twin_out) {
+// False when a buffer could not be written out: the writer's ok() tells
+// which.
+bool write_pass(std::span<const std::uint8_t> input, std::uint64_t offset,
+                const word_scrambler& scrambler, BlockWriter& image_out, BlockWriter* twin_out) {
     const std::size_t image_len = input.size() / block_data_bytes * block_bytes;
     const std::span<std::uint8_t> blocks(image_out.reserve(image_len), image_len);
-    if (!image_out.ok()) return fault::image;
+    if (!image_out.ok()) return false;
     std::span<std::uint8_t> text;
     if (twin_out != nullptr) {
         const std::size_t text_len = image_len * twin_line_bytes;
         text = std::span(twin_out->reserve(text_len), text_len);
-        if (!twin_out->ok()) return fault::twin;
+        if (!twin_out->ok()) return false;
     }
     encode_blocks(input, offset, scrambler, blocks, text);
     if (twin_out != nullptr) twin_out->commit(text.size());
     image_out.commit(image_len);
-    return fault::none;
+    return true;
 }
 
 // The same blocks in pieces of one pass each, for convert_pieces.
@@ -102,53 +103,89 @@ private:
     bool twin_;
 };
 
-}  // namespace
+// The image's end: 1 to 256 bytes of erased flash, so that it ends on a
+// 256-byte boundary with at least one erased byte after its last block.
+std::vector<std::uint8_t> end_padding(std::uint64_t image_length) {
+    return std::vector<std::uint8_t>(static_cast<std::size_t>(256 - image_length % 256), 0xFF);
+}
 
-flash_crc_result encode_flash_crc(File& input, std::optional<std::uint64_t> size,
-                                  const scramble_keys& keys, byte_sink& image, byte_sink* twin) {
-    const word_scrambler scrambler(keys);
+// What a stream writer's failure was: the image's or the twin's write.
+fault writer_fault(const BlockWriter& image_out, const flash_crc_sinks& out) {
+    if (!image_out.ok()) return write_fault(role::image, out.image.error_number());
+    return write_fault(role::twin, out.twin->error_number());
+}
+
+// Streams block by block in constant memory: `limit` bytes exactly when
+// the size is known, else until the input ends.
+result<flash_crc_written> stream_flash_crc(byte_source& input, std::optional<std::uint64_t> limit,
+                                           const flash_crc_options& options, const flash_crc_sinks& out) {
+    const word_scrambler scrambler(options.keys);
     std::vector<std::uint8_t> in(chunk_blocks * block_data_bytes);
-    BlockWriter image_out(image, chunk_blocks * block_bytes);
+    BlockWriter image_out(out.image, chunk_blocks * block_bytes);
     std::optional<BlockWriter> twin_out;
-    if (twin != nullptr) twin_out.emplace(*twin, chunk_blocks * block_bytes * twin_line_bytes);
+    if (out.twin != nullptr) twin_out.emplace(*out.twin, chunk_blocks * block_bytes * twin_line_bytes);
     BlockWriter* const twin_writer = twin_out ? &*twin_out : nullptr;
 
-    flash_crc_result result;
-    std::uint64_t& done = result.input_bytes;
-    const std::uint64_t limit = size.value_or(UINT64_MAX);
-    while (done < limit) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(limit - done, in.size()));
+    std::uint64_t done = 0;
+    const std::uint64_t end = limit.value_or(UINT64_MAX);
+    while (done < end) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(end - done, in.size()));
         const std::size_t got = input.read(std::span(in.data(), want));
-        if (got != want && (size || input.error())) {
-            result.fault = fault::read;
-            return result;
+        if (got != want && (limit || input.error())) {
+            return read_fault(role::input, input.error() ? input.error_number() : 0, done + got);
         }
         if (got == 0) break;
         const auto padded = static_cast<std::size_t>(padded_size(got));
         std::fill(in.begin() + static_cast<std::ptrdiff_t>(got),
                   in.begin() + static_cast<std::ptrdiff_t>(padded), std::uint8_t{0xFF});
-        result.fault =
-            write_pass(std::span(in.data(), padded), done, scrambler, image_out, twin_writer);
-        if (result.fault != fault::none) return result;
+        if (!write_pass(std::span(in.data(), padded), done, scrambler, image_out, twin_writer)) {
+            return writer_fault(image_out, out);
+        }
         done += got;
         if (got != want) break;
     }
-    if (!image_out.flush()) result.fault = fault::image;
-    else if (twin_writer != nullptr && !twin_writer->flush()) result.fault = fault::twin;
-    return result;
+    std::uint64_t image_length = crc_image_size(done);
+    if (options.pad_to_256) {
+        const std::vector<std::uint8_t> erased = end_padding(image_length);
+        image_out.put(erased);
+        image_length += erased.size();
+    }
+    if (!image_out.flush() || (twin_writer != nullptr && !twin_writer->flush())) {
+        return writer_fault(image_out, out);
+    }
+    return flash_crc_written{done, image_length};
 }
 
-flash_crc_result encode_flash_crc_in_pieces(File& input, std::uint64_t size,
-                                            const scramble_keys& keys, File& image, File* twin,
-                                            unsigned max_threads) {
-    const flash_crc_pieces pieces(keys, twin != nullptr);
-    const std::array<piece_target, 2> targets{piece_target{&image, 0}, piece_target{twin, 0}};
-    const pieces_result r = convert_pieces(pieces, input, 0, size, targets, max_threads);
-    flash_crc_result result;
-    if (r.what == pieces_result::fault::read) result.fault = fault::read;
-    if (r.what == pieces_result::fault::write) result.fault = r.output == 0 ? fault::image : fault::twin;
-    if (result.fault == fault::none) result.input_bytes = size;
-    return result;
+// The same image and twin converted in pieces on several threads, each
+// piece's blocks written where they belong.
+result<flash_crc_written> flash_crc_in_pieces(const random_source& input, const flash_crc_options& options,
+                                              random_sink& image, random_sink* twin, unsigned max_threads) {
+    const flash_crc_pieces pieces(options.keys, twin != nullptr);
+    const std::array<piece_target, 2> targets{piece_target{&image, 0, role::image},
+                                              piece_target{twin, 0, role::twin}};
+    const result<piece_ends> ends =
+        convert_pieces(pieces, input, role::input, 0, input.size(), targets, max_threads);
+    if (!ends) return ends.error();
+    std::uint64_t image_length = crc_image_size(input.size());
+    if (options.pad_to_256) {
+        const std::vector<std::uint8_t> erased = end_padding(image_length);
+        if (status s = image.write_at(image_length, erased); !s) return s.error().of(role::image);
+        image_length += erased.size();
+    }
+    return flash_crc_written{input.size(), image_length};
+}
+
+}  // namespace
+
+result<flash_crc_written> encode_flash_crc(byte_source& input, const flash_crc_options& options,
+                                           const flash_crc_sinks& out, unsigned max_threads) {
+    const random_source* const whole = input.positional();
+    random_sink* const image_at = whole != nullptr ? out.image.positional() : nullptr;
+    random_sink* const twin_at = image_at != nullptr && out.twin != nullptr ? out.twin->positional() : nullptr;
+    if (image_at != nullptr && (out.twin == nullptr || twin_at != nullptr)) {
+        return flash_crc_in_pieces(*whole, options, *image_at, twin_at, max_threads);
+    }
+    return stream_flash_crc(input, whole ? std::optional(whole->size()) : std::nullopt, options, out);
 }
 
 std::uint64_t crc_image_size(std::uint64_t input_size) {

@@ -11,8 +11,10 @@
 #include <string>
 #include <string_view>
 
+#include "formats/pieces/pieces.hpp"
 #include "formats/scramble/scramble.hpp"
-#include "io/file.hpp"
+#include "io/access.hpp"
+#include "io/fault.hpp"
 
 namespace velk {
 
@@ -40,32 +42,36 @@ void crc16_blocks(std::span<std::uint8_t> image);
 // image byte.
 void spell_twin(std::span<const std::uint8_t> image, std::span<std::uint8_t> text);
 
-// What stopped an encoding: reading the input, or writing the image or
-// the twin.
-enum class flash_crc_fault { none, read, image, twin };
-
-struct flash_crc_result {
-    flash_crc_fault fault = flash_crc_fault::none;
-    std::uint64_t input_bytes = 0;  // input bytes converted
+struct flash_crc_options {
+    scramble_keys keys = default_scramble_keys;
+    // 1 to 256 bytes of erased flash (0xFF) after the last block, so that
+    // the image ends on a 256-byte boundary: the image a single OAD
+    // update carries.
+    bool pad_to_256 = false;
 };
 
-// Writes the flash CRC image of `input` (from its current position) to
-// `image` and its text twin to `twin` (none: no twin), streaming block by
-// block in constant memory, and flushes both; closing them is the
-// caller's. With a known `size`, exactly that many bytes are converted and
-// fewer is a read fault; without one, the input is read until it ends.
-// The scrambler's addresses are 32 bits, so past 4 GiB they wrap.
-flash_crc_result encode_flash_crc(File& input, std::optional<std::uint64_t> size,
-                                  const scramble_keys& keys, byte_sink& image, byte_sink* twin);
+// Where an encoding goes: the image, and its text twin if wanted.
+struct flash_crc_sinks {
+    byte_sink& image;
+    byte_sink* twin = nullptr;
+};
 
-// The same image and twin of the `size` bytes at the start of `input`,
-// converted in pieces on up to `max_threads` threads and written where
-// they belong from the start of `image` and `twin` (files that take
-// positional reads and writes; see convert_pieces). The file positions
-// are left alone. The same bytes, faults and result as encode_flash_crc,
-// except that the errors are recorded in the Files (last_error()).
-flash_crc_result encode_flash_crc_in_pieces(File& input, std::uint64_t size,
-                                            const scramble_keys& keys, File& image, File* twin,
-                                            unsigned max_threads);
+struct flash_crc_written {
+    std::uint64_t input_bytes = 0;  // input bytes converted
+    std::uint64_t image_bytes = 0;  // image bytes written, end padding included
+};
+
+// Writes the flash CRC image of `input` and its text twin, and flushes
+// both (closing them is the caller's). An input that can be read by offset
+// has a known size: exactly that many bytes are converted, fewer is a read
+// fault; when the image (and the twin) can be written by offset too, the
+// blocks are converted in pieces on up to `max_threads` threads. Otherwise
+// it streams, block by block in constant memory, from wherever the input
+// stands until it ends. The same bytes either way. The scrambler's
+// addresses are 32 bits, so past 4 GiB they wrap. A fault names the input,
+// the image or the twin.
+result<flash_crc_written> encode_flash_crc(byte_source& input, const flash_crc_options& options,
+                                           const flash_crc_sinks& out,
+                                           unsigned max_threads = available_threads());
 
 }  // namespace velk

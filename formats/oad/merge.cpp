@@ -1,6 +1,9 @@
 #include "formats/oad/merge.hpp"
 
 #include <algorithm>
+#include <cassert>
+#include <cerrno>
+#include <new>
 #include <array>
 #include <memory>
 #include <system_error>
@@ -8,6 +11,7 @@
 #include <vector>
 
 #include "formats/crc/crc.hpp"
+#include "io/file.hpp"
 
 namespace velk {
 namespace {
@@ -39,27 +43,23 @@ constexpr std::array<std::uint8_t, 4096> erased = [] {
 
 // Produces the merged image's bytes in order, with the header slots as the
 // images and the fill leave them, and hands each piece to `sink`, which
-// returns false to stop. Returns the input that could not be read in full
-// (or grew: one byte more than planned is read to tell), or none, with the
-// system's error in `error`. The inputs are read with positional reads,
-// so that two threads may produce from the same Files at once.
+// returns false to stop. The inputs are read by offset, so that two
+// threads may produce from the same inputs at once; one that cannot be
+// read in full, or has grown since it was measured (a byte past its
+// length can be read), is a read fault.
 template <class Sink>
-merge_role produce(const merge_plan& plan, File& boot, File& stack, File& app, int& error,
-                   Sink&& sink) {
+status produce(const merge_plan& plan, const merge_inputs& in, Sink&& sink) {
     std::vector<std::uint8_t> buffer(merge_block);
-    const auto copy = [&](File& in, u64 length) {
-        u64 done = 0;
-        while (done <= length) {
-            const auto want = static_cast<std::size_t>(
-                std::min<u64>(buffer.size(), length + 1 - done));
-            const std::size_t got = in.read_at(done, std::span(buffer.data(), want), error);
-            if (got == 0) break;
-            done += got;
-            if (done > length) return false;
-            if (!sink(std::span<const std::uint8_t>(buffer.data(), got))) return true;
-            if (got < want) break;
+    const auto copy = [&](const random_source& from, u64 length, role who) -> status {
+        for (u64 done = 0; done < length;) {
+            const auto n = static_cast<std::size_t>(std::min<u64>(buffer.size(), length - done));
+            if (status s = from.read_at(done, std::span(buffer.data(), n)); !s) return s.error().of(who);
+            if (!sink(std::span<const std::uint8_t>(buffer.data(), n))) return {};
+            done += n;
         }
-        return done == length && error == 0;
+        std::uint8_t past = 0;
+        if (from.read_at(length, std::span(&past, 1))) return read_fault(who, 0, length);
+        return {};
     };
     const auto fill = [&](u64 count) {
         while (count != 0) {
@@ -68,13 +68,13 @@ merge_role produce(const merge_plan& plan, File& boot, File& stack, File& app, i
             count -= n;
         }
     };
-    if (!copy(boot, plan.boot_length)) return merge_role::boot;
+    if (status s = copy(in.boot, plan.boot_length, role::boot); !s) return s;
     fill(plan.layout.stack_at - plan.boot_length);
-    if (!copy(stack, plan.stack_length)) return merge_role::stack;
+    if (status s = copy(in.stack, plan.stack_length, role::stack); !s) return s;
     fill(plan.layout.app_at - plan.layout.stack_at - plan.stack_length);
-    if (!copy(app, plan.app_length)) return merge_role::app;
+    if (status s = copy(in.app, plan.app_length, role::app); !s) return s;
     fill(plan.end_padding());
-    return merge_role::none;
+    return {};
 }
 
 // The three outputs of a merge fed from one stream of the merged image:
@@ -87,11 +87,16 @@ public:
         : stack_slot_(plan.stack_header_at()),
           app_slot_(plan.app_header_at()),
           stack_bytes_(encode_oad_header(headers.stack)),
-          app_bytes_(encode_oad_header(headers.app)) {
+          app_bytes_(encode_oad_header(headers.app)),
+          merged_sink_(merged),
+          stack_sink_(stack_image),
+          app_sink_(app_image) {
         if (merged != nullptr) merged_.emplace(*merged, merge_block);
         if (stack_image != nullptr) stack_.emplace(*stack_image, merge_block);
         if (app_image != nullptr) app_.emplace(*app_image, merge_block);
     }
+    merge_outputs(const merge_outputs&) = delete;
+    merge_outputs& operator=(const merge_outputs&) = delete;
 
     bool put(std::span<const std::uint8_t> data) {
         while (!data.empty()) {
@@ -103,11 +108,19 @@ public:
         return ok();
     }
 
-    merge_role flush() {
-        if (merged_ && !merged_->flush()) return merge_role::merged;
-        if (stack_ && !stack_->flush()) return merge_role::stack_image;
-        if (app_ && !app_->flush()) return merge_role::app_image;
-        return merge_role::none;
+    // Flushes every writer; the first that failed, as a write fault.
+    status flush() {
+        const struct {
+            std::optional<BlockWriter>* writer;
+            byte_sink* sink;
+            role who;
+        } outs[] = {{&merged_, merged_sink_, role::merged},
+                    {&stack_, stack_sink_, role::stack_image},
+                    {&app_, app_sink_, role::app_image}};
+        for (const auto& o : outs) {
+            if (*o.writer && !(*o.writer)->flush()) return write_fault(o.who, o.sink->error_number());
+        }
+        return {};
     }
 
 private:
@@ -146,6 +159,9 @@ private:
     u64 app_slot_;
     std::array<std::uint8_t, oad_header_size> stack_bytes_;
     std::array<std::uint8_t, oad_header_size> app_bytes_;
+    byte_sink* merged_sink_;
+    byte_sink* stack_sink_;
+    byte_sink* app_sink_;
     std::optional<BlockWriter> merged_;
     std::optional<BlockWriter> stack_;
     std::optional<BlockWriter> app_;
@@ -153,24 +169,6 @@ private:
 };
 
 }  // namespace
-
-u64 merge_plan::offset_of(merge_part part) const {
-    switch (part) {
-        case merge_part::boot: return 0;
-        case merge_part::stack: return layout.stack_at;
-        case merge_part::app: return layout.app_at;
-    }
-    return 0;
-}
-
-u64 merge_plan::length_of(merge_part part) const {
-    switch (part) {
-        case merge_part::boot: return boot_length;
-        case merge_part::stack: return stack_length;
-        case merge_part::app: return app_length;
-    }
-    return 0;
-}
 
 std::optional<layout_error> check_layout(const merge_layout& layout) {
     layout_error e;
@@ -187,8 +185,10 @@ std::optional<layout_error> check_layout(const merge_layout& layout) {
     return std::nullopt;
 }
 
-std::optional<layout_error> check_fit(const merge_layout& layout, merge_part part, u64 length,
-                                      File& image) {
+std::optional<layout_error> check_fit(const merge_layout& layout, merge_part part,
+                                      const random_source& image) {
+    assert(!check_layout(layout));
+    const u64 length = image.size();
     using obstacle = layout_error::obstacle;
     const bool boot = part == merge_part::boot;
     const u64 at = boot ? 0 : layout.stack_at;
@@ -208,8 +208,7 @@ std::optional<layout_error> check_fit(const merge_layout& layout, merge_part par
 
     std::array<std::uint8_t, oad_header_size> tail{};
     const auto covered = static_cast<std::size_t>(end - header_at);
-    const bool read = image.seek(header_at - at) &&
-                      image.read(std::span(tail.data(), covered)) == covered && image.seek(0);
+    const bool read = static_cast<bool>(image.read_at(header_at - at, std::span(tail.data(), covered)));
     const bool all_erased =
         read && std::all_of(tail.begin(), tail.begin() + covered, [](auto b) { return b == 0xFF; });
     if (all_erased) return std::nullopt;
@@ -248,52 +247,48 @@ merge_crc_tracker::headers merge_crc_tracker::finish(const merge_plan& plan,
 
 namespace {
 
-// The File of the input a read failure names.
-File& input_of(merge_role role, File& boot, File& stack, File& app) {
-    return role == merge_role::boot ? boot : role == merge_role::stack ? stack : app;
-}
-
-bool is_input(merge_role role) {
-    return role == merge_role::boot || role == merge_role::stack || role == merge_role::app;
-}
-
-}  // namespace
-
-merge_result merge_images(const merge_plan& plan, const merge_header_fields& fields, File& boot,
-                          File& stack, File& app, byte_sink* merged, byte_sink* stack_image,
-                          byte_sink* app_image) {
-    merge_result result;
+// Every output in order, from one stream of the merged image; the inputs
+// are read twice: once for the header CRCs, once to write.
+result<merge_headers> stream_merge(const merge_plan& plan, const merge_header_fields& fields,
+                                   const merge_inputs& in, const merge_sinks& out) {
     merge_crc_tracker tracker(plan.layout);
-    int error = 0;
-    result.failed = produce(plan, boot, stack, app, error, [&](std::span<const std::uint8_t> data) {
-        tracker.track(data);
-        return true;
-    });
-    if (result.failed == merge_role::none) {
-        result.headers = tracker.finish(plan, fields);
-        merge_outputs outputs(plan, result.headers, merged, stack_image, app_image);
-        result.failed = produce(plan, boot, stack, app, error,
-                                [&](std::span<const std::uint8_t> data) { return outputs.put(data); });
-        if (result.failed == merge_role::none) result.failed = outputs.flush();
+    if (status s = produce(plan, in, [&](std::span<const std::uint8_t> data) {
+            tracker.track(data);
+            return true;
+        });
+        !s) {
+        return s.error();
     }
-    if (is_input(result.failed)) input_of(result.failed, boot, stack, app).record_error(error);
-    return result;
+    const merge_headers headers = tracker.finish(plan, fields);
+    merge_outputs outputs(plan, headers, out.merged, out.stack_image, out.app_image);
+    if (status s = produce(plan, in, [&](std::span<const std::uint8_t> data) { return outputs.put(data); }); !s) {
+        return s.error();
+    }
+    if (status s = outputs.flush(); !s) return s.error();
+    return headers;
 }
 
-merge_result merge_images_in_place(const merge_plan& plan, const merge_header_fields& fields,
-                                   File& boot, File& stack, File& app, File& merged,
-                                   File& stack_image, File& app_image) {
-    // Zeros in the header slots until the headers are known.
-    const merge_crc_tracker::headers placeholders{};
+// The three outputs written by offset: the merged image in order here with
+// its CRCs taken on the way, the two OAD images on a second thread (three
+// files, so their writes never wait for each other), zeros in the header
+// slots until the headers, written last in their places, are known. The
+// inputs are read once for each thread.
+result<merge_headers> merge_in_place(const merge_plan& plan, const merge_header_fields& fields,
+                                     const merge_inputs& in, random_sink& merged, random_sink& stack_image,
+                                     random_sink& app_image) {
+    const merge_headers placeholders{};
 
-    // The two OAD images, on a thread of their own.
-    int images_error = 0;
-    merge_role images_failed = merge_role::none;
-    const auto write_images = [&] {
-        merge_outputs outputs(plan, placeholders, nullptr, &stack_image, &app_image);
-        images_failed = produce(plan, boot, stack, app, images_error,
-                                [&](std::span<const std::uint8_t> data) { return outputs.put(data); });
-        if (images_failed == merge_role::none) images_failed = outputs.flush();
+    ordered_writes stack_in_order(stack_image);
+    ordered_writes app_in_order(app_image);
+    status images_done;
+    const auto write_images = [&]() noexcept {
+        try {
+            merge_outputs outputs(plan, placeholders, nullptr, &stack_in_order, &app_in_order);
+            images_done = produce(plan, in, [&](std::span<const std::uint8_t> data) { return outputs.put(data); });
+            if (images_done) images_done = outputs.flush();
+        } catch (const std::bad_alloc&) {
+            images_done = fault{fault_kind::memory, role::none, ENOMEM, std::nullopt};
+        }
     };
     std::thread images;
     try {
@@ -302,55 +297,67 @@ merge_result merge_images_in_place(const merge_plan& plan, const merge_header_fi
         // No thread: they are written after the merged image instead.
     }
 
-    // The merged image here, its CRCs taken on the way.
-    merge_result result;
     merge_crc_tracker tracker(plan.layout);
-    int merged_error = 0;
-    {
-        merge_outputs outputs(plan, placeholders, &merged, nullptr, nullptr);
-        result.failed = produce(plan, boot, stack, app, merged_error, [&](std::span<const std::uint8_t> data) {
+    ordered_writes merged_in_order(merged);
+    status merged_done;
+    try {
+        merge_outputs outputs(plan, placeholders, &merged_in_order, nullptr, nullptr);
+        merged_done = produce(plan, in, [&](std::span<const std::uint8_t> data) {
             tracker.track(data);
             return outputs.put(data);
         });
-        if (result.failed == merge_role::none) result.failed = outputs.flush();
+        if (merged_done) merged_done = outputs.flush();
+    } catch (const std::bad_alloc&) {
+        merged_done = fault{fault_kind::memory, role::none, ENOMEM, std::nullopt};
     }
     if (images.joinable()) {
         images.join();
     } else {
         write_images();
     }
-    if (result.failed == merge_role::none) {
-        result.failed = images_failed;
-        merged_error = images_error;
-    }
-    if (is_input(result.failed)) input_of(result.failed, boot, stack, app).record_error(merged_error);
-    if (result.failed != merge_role::none) return result;
+    if (!merged_done) return merged_done.error();
+    if (!images_done) return images_done.error();
 
-    // The headers in their places.
-    result.headers = tracker.finish(plan, fields);
-    const auto stack_bytes = encode_oad_header(result.headers.stack);
-    const auto app_bytes = encode_oad_header(result.headers.app);
+    const merge_headers headers = tracker.finish(plan, fields);
+    const auto stack_bytes = encode_oad_header(headers.stack);
+    const auto app_bytes = encode_oad_header(headers.app);
     const struct {
-        File* file;
+        random_sink* sink;
         u64 at;
         const std::array<std::uint8_t, oad_header_size>* bytes;
-        merge_role role;
-    } headers[] = {
-        {&merged, plan.stack_header_at(), &stack_bytes, merge_role::merged},
-        {&merged, plan.app_header_at(), &app_bytes, merge_role::merged},
-        {&stack_image, 0, &stack_bytes, merge_role::stack_image},
-        {&stack_image, plan.app_header_at() - plan.stack_header_at(), &app_bytes, merge_role::stack_image},
-        {&app_image, 0, &app_bytes, merge_role::app_image},
+        role who;
+    } slots[] = {
+        {&merged, plan.stack_header_at(), &stack_bytes, role::merged},
+        {&merged, plan.app_header_at(), &app_bytes, role::merged},
+        {&stack_image, 0, &stack_bytes, role::stack_image},
+        {&stack_image, plan.app_header_at() - plan.stack_header_at(), &app_bytes, role::stack_image},
+        {&app_image, 0, &app_bytes, role::app_image},
     };
-    for (const auto& h : headers) {
-        int error = 0;
-        if (!h.file->write_at(h.at, *h.bytes, error)) {
-            h.file->record_error(error);
-            result.failed = h.role;
-            return result;
-        }
+    for (const auto& slot : slots) {
+        if (status s = slot.sink->write_at(slot.at, *slot.bytes); !s) return s.error().of(slot.who);
     }
-    return result;
+    return headers;
+}
+
+}  // namespace
+
+merge_plan merge_plan::of(const merge_layout& layout, const merge_inputs& in) {
+    return merge_plan{layout, in.boot.size(), in.stack.size(), in.app.size()};
+}
+
+result<merge_headers> merge_images(const merge_plan& plan, const merge_header_fields& fields,
+                                   const merge_inputs& in, const merge_sinks& out) {
+    assert(!check_layout(plan.layout));
+    assert(plan.boot_length <= plan.layout.stack_at && plan.layout.stack_at + plan.stack_length <= plan.layout.app_at);
+    assert(plan.boot_length == in.boot.size() && plan.stack_length == in.stack.size() &&
+           plan.app_length == in.app.size());
+    random_sink* const merged = out.merged != nullptr ? out.merged->positional() : nullptr;
+    random_sink* const stack_image = out.stack_image != nullptr ? out.stack_image->positional() : nullptr;
+    random_sink* const app_image = out.app_image != nullptr ? out.app_image->positional() : nullptr;
+    if (merged != nullptr && stack_image != nullptr && app_image != nullptr) {
+        return merge_in_place(plan, fields, in, *merged, *stack_image, *app_image);
+    }
+    return stream_merge(plan, fields, in, out);
 }
 
 }  // namespace velk

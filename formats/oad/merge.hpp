@@ -11,7 +11,8 @@
 #include <span>
 
 #include "formats/oad/header.hpp"
-#include "io/file.hpp"
+#include "io/access.hpp"
+#include "io/fault.hpp"
 
 namespace velk {
 
@@ -47,8 +48,16 @@ struct layout_error {
     std::uint64_t at = 0;  // where the obstacle starts
 };
 
+// The three images a merge reads, each by offset with its size known.
+struct merge_inputs {
+    const random_source& boot;
+    const random_source& stack;
+    const random_source& app;
+};
+
 // A layout together with the lengths of the three images: every offset
-// and length of the merged image follows from it.
+// and length of the merged image follows from it. Every orchestration of
+// a merge takes its numbers from here.
 struct merge_plan {
     merge_layout layout;
     std::uint64_t boot_length = 0;
@@ -63,8 +72,8 @@ struct merge_plan {
     std::uint64_t total_length() const { return data_end() + end_padding(); }
     std::uint64_t stack_image_length() const { return total_length() - stack_header_at(); }
     std::uint64_t app_image_length() const { return total_length() - app_header_at(); }
-    std::uint64_t offset_of(merge_part part) const;
-    std::uint64_t length_of(merge_part part) const;
+
+    static merge_plan of(const merge_layout& layout, const merge_inputs& in);
 };
 
 // Length from which a header's length_words no longer counts the image's
@@ -78,10 +87,10 @@ std::optional<layout_error> check_layout(const merge_layout& layout);
 // it must end before the header slot that follows it, and may reach into
 // that slot only with erased bytes (0xFF), which the header then replaces;
 // anything else would be firmware lost. Reads the part's bytes that lie in
-// the slot from `image` and moves it back to its start; bytes that cannot
-// be read count as not erased.
+// the slot from `image`; bytes that cannot be read count as not erased.
+// The layout must have passed check_layout.
 std::optional<layout_error> check_fit(const merge_layout& layout, merge_part part,
-                                      std::uint64_t length, File& image);
+                                      const random_source& image);
 
 // Follows the merged image as it is produced, in order from offset 0 with
 // the header slots holding whatever the images or the fill put there, and
@@ -111,35 +120,27 @@ private:
     std::uint32_t app_body_from_zero_ = 0;
 };
 
-// The outputs of merge_images, and which file a failure hit.
-enum class merge_role { none, boot, stack, app, merged, stack_image, app_image };
+using merge_headers = merge_crc_tracker::headers;
 
-struct merge_result {
-    merge_role failed = merge_role::none;  // read failure for an input, write for an output
-    merge_crc_tracker::headers headers{};
+// Where a merge goes; any of the three may be absent.
+struct merge_sinks {
+    byte_sink* merged = nullptr;
+    byte_sink* stack_image = nullptr;
+    byte_sink* app_image = nullptr;
 };
 
-// Writes the merged image to `merged` and the stack and app OAD images to
-// the other two (each may be absent), in one pass, without a working file.
-// The inputs are read twice from their start: once for the header CRCs,
-// once to write. Each must hold exactly the plan's length. Flushes the
-// outputs; closing them is the caller's. The plan must have passed
-// check_layout and check_fit.
-merge_result merge_images(const merge_plan& plan, const merge_header_fields& fields, File& boot,
-                          File& stack, File& app, byte_sink* merged, byte_sink* stack_image,
-                          byte_sink* app_image);
-
-// The same three outputs, written into files (from their start, leaving
-// each file's position at its end) with the headers written last in their
-// places: so the inputs are read once for the merged image, its CRCs taken
-// on the way, and once more on a second thread for the two OAD images,
-// whose files that thread writes meanwhile (three files, so the two never
-// wait for each other's writes). Until the headers are written their slots
-// hold zeros. The outputs must take positional writes (see File::write_at);
-// the inputs are read with positional reads. A failure's system error is
-// recorded in the File it came from.
-merge_result merge_images_in_place(const merge_plan& plan, const merge_header_fields& fields,
-                                   File& boot, File& stack, File& app, File& merged,
-                                   File& stack_image, File& app_image);
+// Writes the merged image and the stack and app OAD images, without a
+// working file, flushes them (closing them is the caller's) and returns
+// the two headers written. When all three outputs can be written by
+// offset, the inputs are read once for the merged image, its CRCs taken on
+// the way, and once more on a second thread that writes the two OAD
+// images meanwhile; the headers are written last into their slots, which
+// hold zeros until then. Otherwise every output is written in order, the
+// inputs read twice: once for the header CRCs, once to write. The same
+// bytes either way. The plan's lengths are the inputs' sizes, and its
+// layout has passed check_layout and both parts check_fit. A fault names
+// the input or output by its role.
+result<merge_headers> merge_images(const merge_plan& plan, const merge_header_fields& fields,
+                                   const merge_inputs& in, const merge_sinks& out);
 
 }  // namespace velk

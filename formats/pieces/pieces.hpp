@@ -8,16 +8,17 @@
 // text formats, where one thread formatting and another writing what it
 // formatted gained little, the other core's copy stalling on every line.
 //
-// Needs inputs and outputs that are files with positional reads and
-// writes (not pipes or terminals); the streaming converters remain for the
-// others, and give the same bytes.
+// Needs a source and sinks that read and write by offset (see
+// io/access.hpp: files of their own, or memory); the streaming converters
+// remain for the others, and give the same bytes.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
-#include "io/file.hpp"
+#include "io/access.hpp"
+#include "io/fault.hpp"
 
 namespace velk {
 
@@ -50,33 +51,30 @@ public:
                             const buffers& out) const = 0;
 };
 
-// Where one output of a conversion goes: a file, from an offset in it.
+// Where one output of a conversion goes: a sink written by offset, from
+// an offset in it, and the role a fault there is reported with.
 struct piece_target {
-    File* file = nullptr;
+    random_sink* sink = nullptr;
     std::uint64_t start = 0;
+    velk::role role = role::none;
 };
 
-struct pieces_result {
-    enum class fault { none, read, write };
-    fault what = fault::none;
-    std::size_t output = 0;  // the output a write fault hit
-    // One past the last byte written to each output: its start plus the
-    // length of all its pieces.
-    std::array<std::uint64_t, max_piece_outputs> end{};
-};
+// One past the last byte written to each output: its start plus the
+// length of all its pieces.
+using piece_ends = std::array<std::uint64_t, max_piece_outputs>;
 
 // Converts `size` bytes of `input` from offset `input_start` with up to
 // `max_threads` threads (the caller's among them) and writes each output
 // from its target's start. It takes fewer threads when there are not two
 // pieces for each, as no thread pays for itself on less, or when no more
-// can be started. The first
-// fault, in the order of the pieces, stops the others soon after and is
-// returned; the system's error is recorded in the File it came from (0
-// for a short read of a file that shrank). Nothing is flushed or
-// closed. An empty input writes nothing.
-pieces_result convert_pieces(const piecewise& conversion, File& input, std::uint64_t input_start,
-                             std::uint64_t size, std::span<const piece_target> outputs,
-                             unsigned max_threads);
+// can be started. The first fault, in the order of the pieces, stops the
+// others soon after and is returned with the role of its file (the input's
+// is `input_role`): threads never throw, and a buffer that cannot be had
+// is a memory fault. Nothing is flushed or closed. An empty input writes
+// nothing.
+result<piece_ends> convert_pieces(const piecewise& conversion, const random_source& input,
+                                  role input_role, std::uint64_t input_start, std::uint64_t size,
+                                  std::span<const piece_target> outputs, unsigned max_threads);
 
 // The threads worth asking for on this machine: one per core, at most four
 // (past that the writes, which the file system takes one at a time, are

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <sstream>
@@ -13,6 +14,7 @@
 #include "formats/export/export.hpp"
 #include "formats/export/wide_cells.hpp"
 #include "harness.hpp"
+#include "io/access.hpp"
 #include "io/file.hpp"
 #include "support.hpp"
 
@@ -123,18 +125,17 @@ TEST(CellText, UpperCaseDigitsAtFullWidthWithPrefixAndSeparator) {
 // ---- The formats through their driver ----
 
 struct Exported {
-    export_result result;
+    result<std::uint64_t> written;
     test::Bytes text;
 };
 
+// The export of `input`, in memory.
 Exported run_export(const export_format& format, const export_settings& settings,
                     const test::Bytes& input) {
-    Sandbox box(Files{{"in.bin", input}});
-    File in = File::open(box.path() + "/in.bin", File::Mode::read);
-    File out = File::open(box.path() + "/out.c", File::Mode::create);
-    const export_result r = write_export(format, settings, {"out.c", input.size()}, in, out);
-    out.close();
-    return {r, box.read("out.c")};
+    memory_source in(std::span(reinterpret_cast<const std::uint8_t*>(input.data()), input.size()));
+    memory_sink out;
+    const result<std::uint64_t> r = write_export(format, settings, {"out.c", input.size()}, in, out);
+    return {r, test::Bytes(out.bytes().begin(), out.bytes().end())};
 }
 
 // What no command line of velk-merge or velk-single reaches: the array's
@@ -161,7 +162,7 @@ TEST(CArrayFormat, DeclarationFollowsTheSettings) {
         s.constant = c.constant;
         s.fixed_width_types = c.fixed;
         const Exported e = run_export(c_array_format(), s, "\x01\x02\x03");
-        EXPECT_FALSE(e.result.read_failed || e.result.write_failed);
+        EXPECT_TRUE(e.written);
         EXPECT_EQ(e.text, "\r\n//out.c, the following array is genearted by the tool: "
                           "velkmill.exe\r\n\r\n\r\n" +
                               std::string(c.fixed ? "#include <stdint.h>\r\n\r\n" : "") +
@@ -219,16 +220,20 @@ TEST(ExportDriver, ReportsAFailedReadAndAFailedWrite) {
         File dir = File::open(box.path() + "/dir.bin", File::Mode::read);
         File out = File::open(box.path() + "/out", File::Mode::create);
         if (dir) {
-            const export_result r = write_export(*format, {}, {"out", 0}, dir, out);
-            EXPECT_TRUE(r.read_failed);
-            EXPECT_FALSE(r.write_failed);
+            const result<std::uint64_t> r = write_export(*format, {}, {"out", 0}, dir, out);
+            ASSERT_FALSE(r);
+            EXPECT_EQ(r.error().what, fault_kind::read);
+            EXPECT_EQ(r.error().role, role::input);
+            EXPECT_EQ(r.error().error, EISDIR);
         }
         if (!std::filesystem::exists("/dev/full")) continue;
         File in = File::open(box.path() + "/in.bin", File::Mode::read);
         File full = File::open("/dev/full", File::Mode::create);
-        const export_result r = write_export(*format, {}, {"full", 3}, in, full);
-        EXPECT_FALSE(r.read_failed);
-        EXPECT_TRUE(r.write_failed);
+        const result<std::uint64_t> r = write_export(*format, {}, {"full", 3}, in, full);
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.error().what, fault_kind::write);
+        EXPECT_EQ(r.error().role, role::output);
+        EXPECT_EQ(r.error().error, ENOSPC);
     }
 }
 

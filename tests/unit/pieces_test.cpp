@@ -19,6 +19,7 @@
 #include "formats/flash_crc/writer.hpp"
 #include "formats/pieces/pieces.hpp"
 #include "harness.hpp"
+#include "io/access.hpp"
 #include "io/file.hpp"
 
 namespace velk::test {
@@ -49,6 +50,9 @@ File open(const Sandbox& box, const std::string& name, File::Mode mode) {
     return File::open(box.path() + "/" + name, mode);
 }
 
+// The whole of a file by offset.
+file_source whole(File& file) { return file_source(file, file.size().value_or(0)); }
+
 TEST(ConvertPieces, EveryPieceLandsWhereItBelongsWithAnyNumberOfThreads) {
     const std::size_t sizes[] = {0, 1, 4, 5, 6, 10, 23, 1000};
     for (const std::size_t size : sizes) {
@@ -66,33 +70,35 @@ TEST(ConvertPieces, EveryPieceLandsWhereItBelongsWithAnyNumberOfThreads) {
             File in = open(box, "in", File::Mode::read);
             File a = open(box, "a", File::Mode::create);
             File b = open(box, "b", File::Mode::update);
-            const std::array<piece_target, 2> targets{piece_target{&a, 0}, piece_target{&b, 7}};
-            const pieces_result r = convert_pieces(toy_pieces(), in, 0, size, targets, threads);
+            const std::array<piece_target, 2> targets{piece_target{&a, 0, role::image},
+                                                      piece_target{&b, 7, role::twin}};
+            const result<piece_ends> r =
+                convert_pieces(toy_pieces(), whole(in), role::input, 0, size, targets, threads);
             a.close();
             b.close();
             const std::string label = std::to_string(size) + " bytes, " + std::to_string(threads) + " threads";
-            EXPECT_EQ(r.what, pieces_result::fault::none) << label;
+            ASSERT_TRUE(r) << label;
             EXPECT_EQ(box.read("a"), first) << label;
             EXPECT_EQ(box.read("b"), second) << label;
-            EXPECT_EQ(r.end[0], first.size()) << label;
-            EXPECT_EQ(r.end[1], second.size()) << label;
+            EXPECT_EQ((*r)[0], first.size()) << label;
+            EXPECT_EQ((*r)[1], second.size()) << label;
         }
     }
 }
 
 TEST(ConvertPieces, TheInputIsReadFromTheOffsetGiven) {
-    Sandbox box(Files{{"in", "skip this|0123456789"}});
-    File in = open(box, "in", File::Mode::read);
-    File a = open(box, "a", File::Mode::create);
-    File b = open(box, "b", File::Mode::create);
-    const std::array<piece_target, 2> targets{piece_target{&a, 0}, piece_target{&b, 0}};
-    const pieces_result r = convert_pieces(toy_pieces(), in, 10, 10, targets, 2);
-    a.close();
-    EXPECT_EQ(r.what, pieces_result::fault::none);
-    EXPECT_EQ(box.read("a"), Bytes("0\0" "1\0" "2\0" "3\0" "4\0" "5\1" "6\1" "7\1" "8\1" "9\1", 20));
+    const Bytes input = "skip this|0123456789";
+    memory_source in(std::span(reinterpret_cast<const std::uint8_t*>(input.data()), input.size()));
+    memory_sink a, b;
+    const std::array<piece_target, 2> targets{piece_target{&a, 0, role::image},
+                                              piece_target{&b, 0, role::twin}};
+    const result<piece_ends> r = convert_pieces(toy_pieces(), in, role::input, 10, 10, targets, 2);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(Bytes(a.bytes().begin(), a.bytes().end()),
+              Bytes("0\0" "1\0" "2\0" "3\0" "4\0" "5\1" "6\1" "7\1" "8\1" "9\1", 20));
 }
 
-TEST(ConvertPieces, AFaultIsReportedWithTheSystemsErrorInTheFileItCameFrom) {
+TEST(ConvertPieces, AFaultNamesItsFileAndCarriesTheSystemsError) {
     const Bytes input = noise(1000, 4);
     for (const unsigned threads : {1u, 3u}) {
         {
@@ -101,10 +107,13 @@ TEST(ConvertPieces, AFaultIsReportedWithTheSystemsErrorInTheFileItCameFrom) {
             File in = open(box, "in", File::Mode::read);
             File a = open(box, "a", File::Mode::create);
             File b = open(box, "b", File::Mode::create);
-            const std::array<piece_target, 2> targets{piece_target{&a, 0}, piece_target{&b, 0}};
-            const pieces_result r = convert_pieces(toy_pieces(), in, 0, 1003, targets, threads);
-            EXPECT_EQ(r.what, pieces_result::fault::read) << threads;
-            EXPECT_EQ(in.last_error(), 0) << threads;
+            const std::array<piece_target, 2> targets{piece_target{&a, 0, role::image},
+                                                      piece_target{&b, 0, role::twin}};
+            const result<piece_ends> r =
+                convert_pieces(toy_pieces(), file_source(in, 1003), role::input, 0, 1003, targets, threads);
+            ASSERT_FALSE(r) << threads;
+            EXPECT_EQ(r.error().role, role::input) << threads;
+            EXPECT_TRUE(r.error().shrank()) << threads;
         }
         {
             // The second output opened for reading only.
@@ -112,12 +121,14 @@ TEST(ConvertPieces, AFaultIsReportedWithTheSystemsErrorInTheFileItCameFrom) {
             File in = open(box, "in", File::Mode::read);
             File a = open(box, "a", File::Mode::create);
             File b = open(box, "b", File::Mode::read);
-            const std::array<piece_target, 2> targets{piece_target{&a, 0}, piece_target{&b, 0}};
-            const pieces_result r = convert_pieces(toy_pieces(), in, 0, input.size(), targets, threads);
-            EXPECT_EQ(r.what, pieces_result::fault::write) << threads;
-            EXPECT_EQ(r.output, 1u) << threads;
-            EXPECT_EQ(b.last_error(), EBADF) << threads;
-            EXPECT_EQ(a.last_error(), 0) << threads;
+            const std::array<piece_target, 2> targets{piece_target{&a, 0, role::image},
+                                                      piece_target{&b, 0, role::twin}};
+            const result<piece_ends> r =
+                convert_pieces(toy_pieces(), whole(in), role::input, 0, input.size(), targets, threads);
+            ASSERT_FALSE(r) << threads;
+            EXPECT_EQ(r.error().what, fault_kind::write) << threads;
+            EXPECT_EQ(r.error().role, role::twin) << threads;
+            EXPECT_EQ(r.error().error, EBADF) << threads;
         }
     }
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
@@ -125,11 +136,12 @@ TEST(ConvertPieces, AFaultIsReportedWithTheSystemsErrorInTheFileItCameFrom) {
     File in = open(box, "in", File::Mode::read);
     File full = File::open("/dev/full", File::Mode::update);
     File b = open(box, "b", File::Mode::create);
-    const std::array<piece_target, 2> targets{piece_target{&full, 0}, piece_target{&b, 0}};
-    const pieces_result r = convert_pieces(toy_pieces(), in, 0, input.size(), targets, 2);
-    EXPECT_EQ(r.what, pieces_result::fault::write);
-    EXPECT_EQ(r.output, 0u);
-    EXPECT_EQ(full.last_error(), ENOSPC);
+    const std::array<piece_target, 2> targets{piece_target{&full, 0, role::image},
+                                              piece_target{&b, 0, role::twin}};
+    const result<piece_ends> r = convert_pieces(toy_pieces(), whole(in), role::input, 0, input.size(), targets, 2);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().role, role::image);
+    EXPECT_EQ(r.error().error, ENOSPC);
 }
 
 // ---- The formats in pieces give what they give streaming ----
@@ -138,53 +150,53 @@ TEST(ConvertPieces, AFaultIsReportedWithTheSystemsErrorInTheFileItCameFrom) {
 // two of the text formats' pieces of about 128 KiB.
 constexpr std::size_t format_sizes[] = {0, 1, 33, 262143, 262144, 262145, 600001};
 
+std::span<const std::uint8_t> bytes_of(const Bytes& b) {
+    return std::span(reinterpret_cast<const std::uint8_t*>(b.data()), b.size());
+}
+Bytes text_of(const memory_sink& sink) { return Bytes(sink.bytes().begin(), sink.bytes().end()); }
+
+// A source that reads in order only, as a pipe does.
+class in_order final : public byte_source {
+public:
+    explicit in_order(std::span<const std::uint8_t> bytes) : inner_(bytes) {}
+    std::size_t read(std::span<std::uint8_t> buf) override { return inner_.read(buf); }
+    bool error() const override { return false; }
+
+private:
+    memory_source inner_;
+};
+
 TEST(FlashCrcInPieces, TheSameImageAndTwinAsStreaming) {
     // Scrambling on (the control word's top byte), and off.
     const scramble_keys keyed{0x12345678, 0x9ABCDEF0, 0x0F1E2D3C, 0x01000000};
     for (const std::size_t size : format_sizes) {
-        Sandbox box(Files{{"in", noise(size, 9)}});
+        const Bytes input = noise(size, 9);
         for (const scramble_keys& keys : {scramble_keys{}, keyed}) {
             for (const bool twin : {true, false}) {
-                File in = open(box, "in", File::Mode::read);
-                File image = open(box, "stream.bin", File::Mode::create);
-                File text = open(box, "stream.out", File::Mode::create);
-                const flash_crc_result streamed = encode_flash_crc(in, size, keys, image, twin ? &text : nullptr);
-                image.close();
-                text.close();
-                for (const unsigned threads : {1u, 3u}) {
-                    File piece_image = open(box, "pieces.bin", File::Mode::create);
-                    File piece_text = open(box, "pieces.out", File::Mode::create);
-                    const flash_crc_result r = encode_flash_crc_in_pieces(
-                        in, size, keys, piece_image, twin ? &piece_text : nullptr, threads);
-                    piece_image.close();
-                    piece_text.close();
-                    const std::string label = std::to_string(size) + " bytes, keyed " +
-                                              std::to_string(keys == keyed) + ", twin " +
-                                              std::to_string(twin) + ", threads " + std::to_string(threads);
-                    EXPECT_EQ(r.fault, flash_crc_fault::none) << label;
-                    EXPECT_EQ(r.input_bytes, streamed.input_bytes) << label;
-                    EXPECT_EQ(box.read("pieces.bin"), box.read("stream.bin")) << label;
-                    EXPECT_EQ(box.read("pieces.out"), box.read("stream.out")) << label;
+                for (const bool pad : {false, true}) {
+                    in_order streamed_in(bytes_of(input));
+                    memory_sink image(UINT64_MAX, false), text(UINT64_MAX, false);
+                    const auto streamed = encode_flash_crc(streamed_in, {keys, pad}, {image, twin ? &text : nullptr});
+                    ASSERT_TRUE(streamed);
+                    for (const unsigned threads : {1u, 3u}) {
+                        memory_source in(bytes_of(input));
+                        memory_sink piece_image, piece_text;
+                        const auto r = encode_flash_crc(in, {keys, pad}, {piece_image, twin ? &piece_text : nullptr},
+                                                        threads);
+                        const std::string label = std::to_string(size) + " bytes, keyed " +
+                                                  std::to_string(keys == keyed) + ", twin " + std::to_string(twin) +
+                                                  ", pad " + std::to_string(pad) + ", threads " + std::to_string(threads);
+                        ASSERT_TRUE(r) << label;
+                        EXPECT_EQ(r->input_bytes, streamed->input_bytes) << label;
+                        EXPECT_EQ(r->image_bytes, streamed->image_bytes) << label;
+                        EXPECT_EQ(r->image_bytes, image.bytes().size()) << label;
+                        EXPECT_EQ(text_of(piece_image), text_of(image)) << label;
+                        EXPECT_EQ(text_of(piece_text), text_of(text)) << label;
+                    }
                 }
             }
         }
     }
-}
-
-struct Exported {
-    std::optional<export_result> result;
-    Bytes text;
-};
-
-Exported export_in_pieces(const Sandbox& box, const export_format& format,
-                          const export_settings& settings, std::uint64_t size, unsigned threads) {
-    File in = open(box, "in", File::Mode::read);
-    File out = open(box, "pieces", File::Mode::create);
-    Exported e;
-    e.result = write_export_in_pieces(format, settings, {"out.c", size}, in, out, threads);
-    out.close();
-    e.text = box.read("pieces");
-    return e;
 }
 
 TEST(ExportInPieces, TheSameTextAsStreamingForEverySetting) {
@@ -201,53 +213,55 @@ TEST(ExportInPieces, TheSameTextAsStreamingForEverySetting) {
         {&c_array_format(), 32, 3, false, false},   {&c_array_format(), 32, 1, false, false},
     };
     for (const std::size_t size : format_sizes) {
-        Sandbox box(Files{{"in", noise(size, 11)}});
+        const Bytes input = noise(size, 11);
         for (const Setting& s : settings) {
             export_settings cells;
             cells.cell_bits = s.bits;
             cells.per_line = s.per_line;
             cells.comma = s.comma;
             cells.prefix = s.prefix;
-            File in = open(box, "in", File::Mode::read);
-            File out = open(box, "stream", File::Mode::create);
-            const export_result streamed = write_export(*s.format, cells, {"out.c", size}, in, out);
-            out.close();
-            ASSERT_FALSE(streamed.read_failed || streamed.write_failed);
+            in_order streamed_in(bytes_of(input));
+            memory_sink streamed(UINT64_MAX, false);
+            const auto expected = write_export(*s.format, cells, {"out.c", size}, streamed_in, streamed);
+            ASSERT_TRUE(expected);
             const std::string label = std::to_string(size) + " bytes, " +
                                       std::string(s.format->name_suffix()) + ", " +
                                       std::to_string(s.bits) + " bits, " + std::to_string(s.per_line) +
                                       " per line";
+            // From two pieces (of at most 128 KiB) on, the cells can go in
+            // pieces with these settings.
+            if (size >= 262144) {
+                EXPECT_TRUE(s.format->pieces(cells, {"out.c", size})) << label;
+            }
             for (const unsigned threads : {1u, 2u}) {
-                const Exported e = export_in_pieces(box, *s.format, cells, size, threads);
-                // Under two pieces (of at most 128 KiB) it is left to the
-                // streaming export; from 256 KiB on it never is.
-                if (!e.result) {
-                    EXPECT_LT(size, 262144u) << label;
-                    continue;
-                }
-                EXPECT_GT(size, 131072u) << label;
-                EXPECT_FALSE(e.result->read_failed || e.result->write_failed) << label;
-                EXPECT_EQ(e.text, box.read("stream")) << label << ", threads " << threads;
-                EXPECT_EQ(e.result->length, e.text.size()) << label;
+                memory_source in(bytes_of(input));
+                memory_sink out;
+                const auto r = write_export(*s.format, cells, {"out.c", size}, in, out, threads);
+                ASSERT_TRUE(r) << label;
+                EXPECT_EQ(text_of(out), text_of(streamed)) << label << ", threads " << threads;
+                EXPECT_EQ(*r, out.bytes().size()) << label;
             }
         }
     }
 }
 
-TEST(ExportInPieces, ALineLongerThanAPieceIsLeftToStreaming) {
-    Sandbox box(Files{{"in", noise(600001, 12)}});
+TEST(ExportInPieces, ALineLongerThanAPieceCannotBeCut) {
     export_settings cells;
     cells.per_line = 1u << 20;
-    EXPECT_FALSE(export_in_pieces(box, text_dump_format(), cells, 600001, 2).result);
+    EXPECT_FALSE(text_dump_format().pieces(cells, {"out", 600001}));
     cells.cell_bits = 32;
-    EXPECT_FALSE(export_in_pieces(box, c_array_format(), cells, 600001, 2).result);
+    EXPECT_FALSE(c_array_format().pieces(cells, {"out.c", 600001}));
 }
 
-TEST(ExportInPieces, AFileShorterThanItsSizeIsAReadFailure) {
+TEST(ExportInPieces, AFileShorterThanItsSizeIsAReadFault) {
     Sandbox box(Files{{"in", noise(600001, 13)}});
-    const Exported e = export_in_pieces(box, text_dump_format(), export_settings{}, 600010, 2);
-    ASSERT_TRUE(e.result);
-    EXPECT_TRUE(e.result->read_failed);
+    File in = open(box, "in", File::Mode::read);
+    file_source measured(in, 600010);
+    memory_sink out;
+    const auto r = write_export(text_dump_format(), export_settings{}, {"out", 600010}, measured, out, 2);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().role, role::input);
+    EXPECT_TRUE(r.error().shrank());
 }
 
 }  // namespace
