@@ -234,10 +234,10 @@ Expected run_format(const std::uint8_t* data, std::size_t size) {
     velk::File in = velk::File::open("in.bin", velk::File::Mode::read);
     velk::File out = velk::File::open("out.c", velk::File::Mode::create);
     check(in && out);
-    const std::optional<std::uint64_t> input_size = velk::file_size(in);
-    const velk::export_result r =
+    const std::optional<std::uint64_t> input_size = in.size();
+    const velk::result<std::uint64_t> r =
         velk::write_export(velk::c_array_format(), settings, {"out.c", input_size}, in, out);
-    check(!r.read_failed && !r.write_failed && out.close());
+    check(r && out.close());
     return want;
 }
 

@@ -60,25 +60,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         read(any, layout, origins[origin_choice % 3], {}, piece, problems);
     }
 
-    File boot = memory_file(boot_bytes);
-    File stack = memory_file(stack_bytes);
-    File app = memory_file(app_bytes);
-    const merge_plan plan{layout, boot_bytes.size(), stack_bytes.size(), app_bytes.size()};
+    const memory_source boot_data(boot_bytes), stack_data(stack_bytes), app_data(app_bytes);
+    const merge_inputs inputs{boot_data, stack_data, app_data};
+    const merge_plan plan = merge_plan::of(layout, inputs);
     const merge_header_fields fields{origin_choice, 0x53535353, 0x42424242, 0xFFFF};
     vector_sink merged, stack_image, app_image;
-    const merge_result made = merge_images(plan, fields, boot, stack, app, &merged, &stack_image, &app_image);
-    require(made.failed == merge_role::none);
+    const result<merge_headers> made = merge_images(plan, fields, inputs, {&merged, &stack_image, &app_image});
+    require(static_cast<bool>(made));
 
     const std::pair<const Bytes*, std::uint64_t> outputs[] = {
         {&merged.data, 0}, {&stack_image.data, layout.stack_at - 16}, {&app_image.data, layout.app_at - 16}};
     for (const auto& [file, origin] : outputs) {
-        for (File* f : {&boot, &stack, &app}) require(f->seek(0));
+        memory_source boot(boot_bytes), stack(stack_bytes), app(app_bytes);
         merged_expectations expect;
         expect.parts = std::array<part_input, 3>{part_input{&boot, boot_bytes.size()},
                                                  part_input{&stack, stack_bytes.size()},
                                                  part_input{&app, app_bytes.size()}};
-        expect.stack_header = made.headers.stack;
-        expect.app_header = made.headers.app;
+        expect.stack_header = made->stack;
+        expect.app_header = made->app;
         problem_list problems;
         const merged_report r = read(*file, layout, origin, expect, piece, problems);
         require(problems.empty());
