@@ -1,183 +1,18 @@
-#include "cli/read_report.hpp"
+// info and verify in words for people.
 
-#include <nlohmann/json.hpp>
+#include "cli/read_report.hpp"
 
 #include <cinttypes>
 #include <cstdio>
 
+#include "cli/report_words.hpp"
 #include "formats/oad/header_reader.hpp"
-
-#ifndef VELK_VERSION
-#define VELK_VERSION "unknown"
-#endif
 
 namespace velk::cli {
 namespace {
 
 using u64 = std::uint64_t;
-using json = nlohmann::ordered_json;
-
-// The version of the JSON document's shape; raised when a key changes
-// meaning or goes away (new keys may come without it).
-constexpr int json_shape_version = 1;
-
-std::string hex(u64 value, int digits = 1) {
-    char text[32];
-    std::snprintf(text, sizeof text, "0x%0*" PRIX64, digits, value);
-    return text;
-}
-
-std::string num(u64 value) { return std::to_string(value); }
-
-std::string plural(u64 n, const char* one, const char* many) {
-    return num(n) + " " + (n == 1 ? one : many);
-}
-
-// What each check's problems carry, for JSON, and how wide its values are
-// in hexadecimal (0: they are counts, not values).
-struct check_info {
-    const char* id;
-    bool offset, index, stored, computed, count, field;
-    int digits;
-};
-
-constexpr check_info checks[] = {
-    {"block-crc", true, true, true, true, false, false, 4},
-    {"partial-block", true, false, false, false, true, false, 0},
-    {"padding-length", true, false, true, false, true, false, 0},
-    {"padding-byte", true, false, true, false, true, false, 2},
-    {"header-missing", true, false, false, false, true, false, 0},
-    {"header-crc", true, false, true, true, false, false, 8},
-    {"header-length", true, false, true, true, true, false, 4},
-    {"header-reserved", true, false, true, true, false, false, 4},
-    {"header-field", true, false, true, true, false, true, 4},
-    {"headers-disagree", true, false, true, true, false, true, 4},
-    {"fill-byte", true, false, true, false, true, false, 2},
-    {"end-padding", true, false, true, true, true, false, 0},
-    {"data-differs", true, false, true, true, true, false, 2},
-    {"length-differs", false, false, true, true, false, false, 0},
-    {"twin-line", true, true, true, false, true, false, 8},
-    {"twin-differs", true, false, false, false, true, false, 0},
-    {"twin-length", false, false, true, true, false, false, 0},
-    {"hex-syntax", true, true, false, false, false, false, 0},
-    {"hex-checksum", true, true, true, true, false, false, 2},
-    {"hex-record-type", true, true, true, false, false, false, 2},
-    {"hex-address", true, true, true, true, false, false, 8},
-    {"hex-end", true, true, false, false, false, false, 0},
-    {"read-error", true, false, false, false, false, false, 0},
-};
-static_assert(std::size(checks) == check_count);
-
-const check_info& info_of(check what) { return checks[static_cast<std::size_t>(what)]; }
-
-const char* part_id(image_part part) {
-    switch (part) {
-        case image_part::image: return "image";
-        case image_part::stack_header: return "stack-header";
-        case image_part::app_header: return "app-header";
-        case image_part::boot: return "boot";
-        case image_part::boot_fill: return "boot-fill";
-        case image_part::stack: return "stack";
-        case image_part::stack_fill: return "stack-fill";
-        case image_part::app: return "app";
-        case image_part::end_padding: return "end-padding";
-        case image_part::raw: return "raw";
-        case image_part::twin: return "twin";
-    }
-    return "image";
-}
-
-const char* part_words(image_part part) {
-    switch (part) {
-        case image_part::image: return "image";
-        case image_part::stack_header: return "stack header";
-        case image_part::app_header: return "app header";
-        case image_part::boot: return "boot";
-        case image_part::boot_fill: return "fill after the boot";
-        case image_part::stack: return "stack";
-        case image_part::stack_fill: return "fill after the stack";
-        case image_part::app: return "app";
-        case image_part::end_padding: return "end padding";
-        case image_part::raw: return "raw image";
-        case image_part::twin: return "twin";
-    }
-    return "image";
-}
-
-const char* field_id(header_field field) {
-    switch (field) {
-        case header_field::crc: return "crc";
-        case header_field::version: return "version";
-        case header_field::length_words: return "length_words";
-        case header_field::uid: return "uid";
-        case header_field::reserved: return "reserved";
-        case header_field::rom_version: return "rom_version";
-    }
-    return "crc";
-}
-
-const char* kind_id(image_kind kind) {
-    switch (kind) {
-        case image_kind::flash_crc: return "flash-crc";
-        case image_kind::padded_flash_crc: return "padded-flash-crc";
-        case image_kind::merged: return "merged";
-        case image_kind::oad_stack: return "oad-stack";
-        case image_kind::oad_app: return "oad-app";
-    }
-    return "flash-crc";
-}
-
-const char* encoding_id(image_encoding encoding) {
-    switch (encoding) {
-        case image_encoding::binary: return "binary";
-        case image_encoding::intel_hex: return "intel-hex";
-        case image_encoding::text_twin: return "text-twin";
-    }
-    return "binary";
-}
-
-const char* encoding_words(image_encoding encoding) {
-    switch (encoding) {
-        case image_encoding::binary: return "";
-        case image_encoding::intel_hex: return "Intel HEX of a ";
-        case image_encoding::text_twin: return "text twin of a ";
-    }
-    return "";
-}
-
-const char* region_id(map_region region) {
-    switch (region) {
-        case map_region::boot: return "boot";
-        case map_region::boot_fill: return "boot-fill";
-        case map_region::stack_header: return "stack-header";
-        case map_region::stack: return "stack";
-        case map_region::stack_fill: return "stack-fill";
-        case map_region::app_header: return "app-header";
-        case map_region::app: return "app";
-        case map_region::end_padding: return "end-padding";
-    }
-    return "boot";
-}
-
-bool is_fill(map_region region) {
-    return region == map_region::boot_fill || region == map_region::stack_fill ||
-           region == map_region::end_padding;
-}
-
-// The name of what a problem of `part` was compared with.
-std::string input_name(image_part part, const report_names& names) {
-    switch (part) {
-        case image_part::raw: return names.raw.value_or("the raw image");
-        case image_part::boot: return names.parts[0].empty() ? "the boot image" : names.parts[0];
-        case image_part::stack: return names.parts[1].empty() ? "the stack image" : names.parts[1];
-        case image_part::app: return names.parts[2].empty() ? "the app image" : names.parts[2];
-        default: return part_words(part);
-    }
-}
-
-std::string twin_name(const report_names& names) {
-    return "twin " + names.twin.value_or(std::string("(beside)"));
-}
+using namespace words;
 
 std::string words_of_four(u64 bytes, u64 count) {
     std::string text = "'";
@@ -224,17 +59,7 @@ std::string map_lines(const merged_report& m, const std::string& indent) {
     std::snprintf(title, sizeof title, "%-10s %-10s %10s  %s\n", "offset", "end", "length", "region");
     std::string out = indent + title;
     for (const map_row& row : m.map) {
-        std::string what;
-        switch (row.region) {
-            case map_region::boot: what = "boot"; break;
-            case map_region::boot_fill: what = "fill"; break;
-            case map_region::stack_header: what = "stack header"; break;
-            case map_region::stack: what = "stack"; break;
-            case map_region::stack_fill: what = "fill"; break;
-            case map_region::app_header: what = "app header"; break;
-            case map_region::app: what = "app"; break;
-            case map_region::end_padding: what = "end padding"; break;
-        }
+        std::string what = region_words(row.region);
         if (is_fill(row.region)) {
             what += row.not_erased == 0 ? ", all 0xFF" : ", " + num(row.not_erased) + " bytes not 0xFF";
         } else if (!m.lengths_known &&
@@ -256,143 +81,6 @@ std::string heading(const file_outcome& o) {
                        plural(d.file_size, "byte", "bytes");
     if (d.encoding != image_encoding::binary) text += " (image " + plural(d.image_size, "byte", "bytes") + ")";
     return text;
-}
-
-json problem_json(const problem& p, const report_names& names) {
-    const check_info& info = info_of(p.what);
-    json j;
-    j["check"] = info.id;
-    j["part"] = part_id(p.part);
-    if (info.field) j["field"] = field_id(p.field);
-    if (info.offset) j["offset"] = p.offset;
-    if (info.index) j["index"] = p.index;
-    if (info.stored) {
-        j["stored"] = p.stored;
-        if (info.digits != 0) j["stored_hex"] = hex(p.stored, info.digits);
-    }
-    if (info.computed) {
-        j["computed"] = p.computed;
-        if (info.digits != 0) j["computed_hex"] = hex(p.computed, info.digits);
-    }
-    if (info.count) j["count"] = p.count;
-    j["message"] = problem_text(p, names);
-    return j;
-}
-
-json header_json(const oad_header_report& h) {
-    const oad_header& s = h.stored;
-    json j;
-    j["offset"] = h.offset;
-    j["crc"] = s.crc;
-    j["crc_hex"] = hex(s.crc, 8);
-    j["crc_computed"] = h.computed_crc;
-    j["crc_computed_hex"] = hex(h.computed_crc, 8);
-    j["crc_ok"] = h.crc_ok();
-    j["version"] = s.version;
-    j["length_words"] = s.length_words;
-    j["implied_length"] = h.implied_length();
-    j["length"] = h.length;
-    j["length_ok"] = h.length_ok();
-    j["length_wrapped"] = h.wrapped();
-    j["uid"] = s.uid;
-    j["uid_hex"] = hex(s.uid, 8);
-    const std::optional<std::string> text = printable_uid(s.uid);
-    j["uid_text"] = text ? json(*text) : json(nullptr);
-    j["reserved"] = {s.reserved[0], s.reserved[1]};
-    j["reserved_ok"] = h.reserved_ok();
-    j["rom_version"] = s.rom_version;
-    return j;
-}
-
-json comparison_json(const comparison& c, const std::string& path) {
-    json j;
-    j["path"] = path;
-    j["equal"] = c.equal();
-    j["image_bytes"] = c.actual_length;
-    j["expected_bytes"] = c.expected_length;
-    j["first_difference"] = c.first ? json(*c.first) : json(nullptr);
-    j["differing_bytes"] = c.differing;
-    return j;
-}
-
-json fields_json(const image_report& r, const report_names& names) {
-    const detection& d = r.found;
-    json f = json::object();
-    if (r.flash) {
-        f["blocks"] = d.flash.blocks;
-        f["block_bytes"] = block_bytes;
-        f["data_bytes"] = d.flash.data_bytes();
-        f["bad_blocks"] = r.flash->bad_blocks;
-        if (d.flash.padded) {
-            f["padding"] = {{"offset", d.flash.blocks_end()},
-                            {"length", d.flash.tail()},
-                            {"erased", r.flash->padding_not_erased == 0}};
-        } else {
-            f["partial_block_bytes"] = d.flash.tail();
-        }
-    }
-    if (r.merged) {
-        const merged_report& m = *r.merged;
-        f["layout"] = {{"stack_at", m.layout.stack_at}, {"app_at", m.layout.app_at}};
-        f["origin"] = m.origin;
-        f["stack_header"] = m.stack_header ? header_json(*m.stack_header) : json(nullptr);
-        f["app_header"] = m.app_header ? header_json(*m.app_header) : json(nullptr);
-        f["lengths_known"] = m.lengths_known;
-        json map = json::array();
-        for (const map_row& row : m.map) {
-            json entry{{"region", region_id(row.region)}, {"offset", row.offset}, {"length", row.length}};
-            if (is_fill(row.region)) entry["erased"] = row.not_erased == 0;
-            map.push_back(entry);
-        }
-        f["map"] = map;
-    }
-    if (r.hex) {
-        f["intel_hex"] = {{"lines", r.hex->lines},
-                          {"data_records", r.hex->data_records},
-                          {"base", r.hex->base ? json(*r.hex->base) : json(nullptr)},
-                          {"end_record", r.hex->end_record}};
-    }
-    if (r.against_raw) f["against"] = comparison_json(*r.against_raw, names.raw.value_or(""));
-    if (r.twin) f["twin"] = comparison_json(*r.twin, names.twin.value_or(""));
-    return f;
-}
-
-const char* candidate_id(rejection::candidate what) {
-    using candidate = rejection::candidate;
-    switch (what) {
-        case candidate::intel_hex: return "intel-hex";
-        case candidate::text_twin: return "text-twin";
-        case candidate::merged: return "merged";
-        case candidate::oad: return "oad";
-        case candidate::padded_flash_crc: return "padded-flash-crc";
-        case candidate::flash_crc: return "flash-crc";
-    }
-    return "flash-crc";
-}
-
-const char* reason_id(rejection::reason why) {
-    using reason = rejection::reason;
-    switch (why) {
-        case reason::not_a_record: return "not-a-record";
-        case reason::not_twin_text: return "not-twin-text";
-        case reason::too_short: return "too-short";
-        case reason::no_header: return "no-header";
-        case reason::not_multiple: return "not-multiple-of-256";
-        case reason::not_erased_end: return "last-byte-not-erased";
-        case reason::block_crcs: return "block-crcs";
-        case reason::empty: return "empty";
-    }
-    return "empty";
-}
-
-json tried_json(const detection& d) {
-    json tried = json::array();
-    for (const rejection& r : d.tried) {
-        detection one;
-        one.tried = {r};
-        tried.push_back({{"kind", candidate_id(r.what)}, {"reason", reason_id(r.why)}, {"message", tried_text(one)}});
-    }
-    return tried;
 }
 
 }  // namespace
@@ -506,14 +194,7 @@ std::string tried_text(const detection& found) {
     std::string text;
     for (const rejection& r : found.tried) {
         if (!text.empty()) text += "; ";
-        switch (r.what) {
-            case candidate::intel_hex: text += "Intel HEX"; break;
-            case candidate::text_twin: text += "text twin"; break;
-            case candidate::merged: text += "merged image"; break;
-            case candidate::oad: text += "OAD image"; break;
-            case candidate::padded_flash_crc: text += "padded flash CRC image"; break;
-            case candidate::flash_crc: text += "flash CRC image"; break;
-        }
+        text += candidate_words(r.what);
         switch (r.why) {
             case reason::not_a_record: text += " (the first line is not a record)"; break;
             case reason::not_twin_text: text += " (the first lines are not hex digit pairs and CR LF)"; break;
@@ -543,7 +224,7 @@ std::string problem_lines(const image_report& report, const report_names& names,
         const u64 total = report.problems.total(what);
         if (total > problem_list::kept_per_check) {
             out += indent + "... and " + num(total - problem_list::kept_per_check) + " more " +
-                   checks[k].id + " problems (" + num(total) + " in all)\n";
+                   check_table[k].id + " problems (" + num(total) + " in all)\n";
         }
     }
     if (report.data_failed) out += indent + "the raw data could not be written\n";
@@ -622,50 +303,6 @@ std::string verify_text(const file_outcome& o) {
     }
     out += ": " + plural(r.problems.total() + (r.data_failed ? 1 : 0), "problem", "problems") + "\n";
     return out + problem_lines(r, o.names, "  ");
-}
-
-std::string json_document(const std::string& command, const std::vector<file_outcome>& outcomes) {
-    json doc;
-    doc["velk_json"] = json_shape_version;
-    doc["velk_version"] = VELK_VERSION;
-    doc["command"] = command;
-    bool all_ok = true;
-    json files = json::array();
-    for (const file_outcome& o : outcomes) {
-        json f;
-        f["path"] = o.names.path;
-        const bool ok = command == "info" ? !o.error : o.ok();
-        all_ok = all_ok && ok;
-        f["ok"] = ok;
-        f["error"] = o.error ? json(*o.error) : json(nullptr);
-        f["kind"] = o.report ? json(kind_id(o.found->kind)) : json(nullptr);
-        f["encoding"] = o.found ? json(encoding_id(o.found->encoding)) : json(nullptr);
-        f["size"] = o.size ? json(*o.size) : json(nullptr);
-        f["image_size"] = o.report ? json(o.found->image_size) : json(nullptr);
-        if (o.report) {
-            f["fields"] = fields_json(*o.report, o.names);
-            json problems = json::array();
-            for (const problem& p : o.report->problems.kept()) problems.push_back(problem_json(p, o.names));
-            f["problems"] = problems;
-            f["problem_count"] = o.report->problems.total();
-            json counts = json::object();
-            for (std::size_t k = 0; k < check_count; ++k) {
-                const u64 total = o.report->problems.total(static_cast<check>(k));
-                if (total != 0) counts[checks[k].id] = total;
-            }
-            f["problem_counts"] = counts;
-        } else {
-            f["fields"] = json::object();
-            f["problems"] = json::array();
-            f["problem_count"] = 0;
-            f["problem_counts"] = json::object();
-        }
-        if (o.found && !o.found->recognised && !o.found->read_failed) f["tried"] = tried_json(*o.found);
-        files.push_back(f);
-    }
-    doc["ok"] = all_ok;
-    doc["files"] = files;
-    return doc.dump(2) + "\n";
 }
 
 }  // namespace velk::cli
