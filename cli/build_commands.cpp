@@ -12,6 +12,7 @@
 #include "cli/errors.hpp"
 #include "cli/files.hpp"
 #include "cli/read_report.hpp"
+#include "formats/flash_crc/names.hpp"
 #include "formats/flash_crc/writer.hpp"
 #include "formats/readback/check.hpp"
 #include "formats/oad/version.hpp"
@@ -46,8 +47,12 @@ void check_hex_range(const flash_settings& s, std::uint64_t length) {
     }
 }
 
-// The twin's name for an image named `image`: its stem and ".out".
-std::string twin_name_for(const std::string& image) { return stem_of(image) + ".out"; }
+// The twin's name for an image named `image` (stem_of refuses a name
+// without a file name, as it does for every derived name).
+std::string twin_name_for(const std::string& image) {
+    static_cast<void>(stem_of(image));
+    return twin_name(image);
+}
 
 // --verify reads the inputs again and the outputs back: neither may be a
 // standard stream.
@@ -241,7 +246,7 @@ void run_crc(const flash_settings& s, const common_settings& common) {
     const std::string stem = s.output ? std::string() : stem_of(s.input);
     flash_names names;
     names.image = s.output ? *s.output : stem + "_crc" + image_extension(s.format);
-    names.twin = s.output ? twin_name_for(*s.output) : stem + ".out";
+    names.twin = s.output ? twin_name_for(*s.output) : default_twin_name(s.input, twin_default::crc);
     write_flash_image(s, names, false, common);
 }
 
@@ -249,7 +254,7 @@ void run_single(const flash_settings& s, const common_settings& common) {
     const std::string stem = s.output ? std::string() : stem_of(s.input);
     flash_names names;
     names.image = s.output ? *s.output : stem + "_crc" + image_extension(s.format);
-    names.twin = s.output ? twin_name_for(*s.output) : stem + "bim_crc.out";
+    names.twin = s.output ? twin_name_for(*s.output) : default_twin_name(s.input, twin_default::single);
     write_flash_image(s, names, true, common);
 }
 
