@@ -12,6 +12,7 @@
 #include "cli/errors.hpp"
 #include "cli/files.hpp"
 #include "cli/read_report.hpp"
+#include "cli/values.hpp"
 #include "formats/flash_crc/names.hpp"
 #include "formats/flash_crc/writer.hpp"
 #include "formats/readback/check.hpp"
@@ -22,22 +23,20 @@
 namespace velk::cli {
 namespace {
 
-std::string image_extension(image_format format) { return format == image_format::hex ? ".hex" : ".bin"; }
+std::string image_extension(image_format format) { return encoding_of(format_encoding(format)).extension; }
 
 // The flash image in the format asked for: bytes straight to the output,
 // or Intel HEX records made on the way.
 class image_writer {
 public:
-    image_writer(output_file& out, image_format format, std::uint32_t base) : out_(out) {
-        if (format == image_format::hex) hex_ = std::make_unique<intel_hex_sink>(out, base);
-    }
-    byte_sink& sink() { return hex_ ? static_cast<byte_sink&>(*hex_) : out_; }
+    image_writer(output_file& out, image_format format, std::uint32_t base)
+        : writer_(encoding_of(format_encoding(format)).writer(out, {base})) {}
+    byte_sink& sink() { return writer_->sink(); }
     // Ends the records; false when a write failed.
-    bool finish() { return !hex_ || hex_->finish(); }
+    bool finish() { return writer_->finish(); }
 
 private:
-    output_file& out_;
-    std::unique_ptr<intel_hex_sink> hex_;
+    std::unique_ptr<encoding_writer> writer_;
 };
 
 void check_hex_range(const flash_settings& s, std::uint64_t length) {

@@ -129,7 +129,7 @@ json tried_json(const detection& d) {
     for (const rejection& r : d.tried) {
         detection one;
         one.tried = {r};
-        tried.push_back({{"kind", candidate_id(r.what)}, {"reason", reason_id(r.why)}, {"message", tried_text(one)}});
+        tried.push_back({{"kind", candidate_id(r)}, {"reason", reason_id(r)}, {"message", tried_text(one)}});
     }
     return tried;
 }

@@ -79,7 +79,7 @@ std::string heading(const file_outcome& o) {
     const detection& d = *o.found;
     std::string text = o.names.path + ": " + encoding_words(d.encoding) + kind_words(d.kind) + ", " +
                        plural(d.file_size, "byte", "bytes");
-    if (d.encoding != image_encoding::binary) text += " (image " + plural(d.image_size, "byte", "bytes") + ")";
+    if (encoding_of(d.encoding).decoded) text += " (image " + plural(d.image_size, "byte", "bytes") + ")";
     return text;
 }
 
@@ -194,10 +194,9 @@ std::string tried_text(const detection& found) {
     std::string text;
     for (const rejection& r : found.tried) {
         if (!text.empty()) text += "; ";
-        text += candidate_words(r.what);
+        text += candidate_words(r);
         switch (r.why) {
-            case reason::not_a_record: text += " (the first line is not a record)"; break;
-            case reason::not_twin_text: text += " (the first lines are not hex digit pairs and CR LF)"; break;
+            case reason::not_encoding: text += std::string(" (") + encoding_of(r.encoding).mismatch_words + ")"; break;
             case reason::too_short: text += " (shorter than the " + num(r.needed) + " bytes it needs)"; break;
             case reason::no_header:
                 text += r.what == candidate::merged

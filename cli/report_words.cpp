@@ -76,22 +76,11 @@ const char* kind_id(image_kind kind) {
     return "flash-crc";
 }
 
-const char* encoding_id(image_encoding encoding) {
-    switch (encoding) {
-        case image_encoding::binary: return "binary";
-        case image_encoding::intel_hex: return "intel-hex";
-        case image_encoding::text_twin: return "text-twin";
-    }
-    return "binary";
-}
+const char* encoding_id(image_encoding encoding) { return encoding_of(encoding).id; }
 
 std::string encoding_words(image_encoding encoding) {
-    switch (encoding) {
-        case image_encoding::binary: return "";
-        case image_encoding::intel_hex: return "Intel HEX of a ";
-        case image_encoding::text_twin: return "text twin of a ";
-    }
-    return "";
+    const encoding_info& e = encoding_of(encoding);
+    return e.decoded ? std::string(e.words) + " of a " : std::string();
 }
 
 const char* region_id(map_region region) {
@@ -127,11 +116,10 @@ const char* region_words(map_region region) {
     return "boot";
 }
 
-const char* candidate_id(rejection::candidate what) {
+const char* candidate_id(const rejection& r) {
     using candidate = rejection::candidate;
-    switch (what) {
-        case candidate::intel_hex: return "intel-hex";
-        case candidate::text_twin: return "text-twin";
+    switch (r.what) {
+        case candidate::encoding: return encoding_of(r.encoding).id;
         case candidate::merged: return "merged";
         case candidate::oad: return "oad";
         case candidate::padded_flash_crc: return "padded-flash-crc";
@@ -140,11 +128,10 @@ const char* candidate_id(rejection::candidate what) {
     return "flash-crc";
 }
 
-const char* reason_id(rejection::reason why) {
+const char* reason_id(const rejection& r) {
     using reason = rejection::reason;
-    switch (why) {
-        case reason::not_a_record: return "not-a-record";
-        case reason::not_twin_text: return "not-twin-text";
+    switch (r.why) {
+        case reason::not_encoding: return encoding_of(r.encoding).mismatch_id;
         case reason::too_short: return "too-short";
         case reason::no_header: return "no-header";
         case reason::not_multiple: return "not-multiple-of-256";
@@ -155,11 +142,10 @@ const char* reason_id(rejection::reason why) {
     return "empty";
 }
 
-const char* candidate_words(rejection::candidate what) {
+const char* candidate_words(const rejection& r) {
     using candidate = rejection::candidate;
-    switch (what) {
-        case candidate::intel_hex: return "Intel HEX";
-        case candidate::text_twin: return "text twin";
+    switch (r.what) {
+        case candidate::encoding: return encoding_of(r.encoding).words;
         case candidate::merged: return "merged image";
         case candidate::oad: return "OAD image";
         case candidate::padded_flash_crc: return "padded flash CRC image";

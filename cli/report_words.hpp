@@ -28,9 +28,10 @@ const char* region_id(map_region region);
 const char* region_words(map_region region);
 // The regions that are 0xFF fill, whose report says whether they are erased.
 bool is_fill(map_region region);
-const char* candidate_id(rejection::candidate what);
-const char* candidate_words(rejection::candidate what);
-const char* reason_id(rejection::reason why);
+// The kind or encoding a rejection is about, and why it did not fit.
+const char* candidate_id(const rejection& r);
+const char* candidate_words(const rejection& r);
+const char* reason_id(const rejection& r);
 
 // The name of what a problem of `part` was compared with.
 std::string input_name(image_part part, const report_names& names);
