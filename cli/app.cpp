@@ -57,13 +57,8 @@ void quiet_option(CLI::App& app, settings& s) {
 void format_options(CLI::App& app, image_format& format, std::uint32_t& base) {
     app.add_option_function<std::string>(
            "--format",
-           [&format](const std::string& text) {
-               if (text == "bin") format = image_format::bin;
-               else if (text == "hex") format = image_format::hex;
-               else usage_error("--format: '" + text + "' is neither bin nor hex");
-           },
-           "bin (raw image, the default) or hex (Intel HEX)")
-        ->type_name("bin|hex");
+           [&format](const std::string& text) { format = parse_format("--format", text); }, format_help())
+        ->type_name(format_names());
     number_option(app, "--base", base, max32, "address of the image's first byte in Intel HEX");
 }
 
@@ -198,8 +193,8 @@ void define_c(CLI::App& app, settings& s) {
 void kind_option(CLI::App& app, kind_choice& kind) {
     app.add_option_function<std::string>(
            "--kind", [&kind](const std::string& text) { kind = parse_kind("--kind", text); },
-           "read the file as this kind instead of telling it from its content: bin, hex or twin "
-           "(encoding), flash-crc, padded-flash-crc, oad, oad-stack, oad-app or merged (image), "
+           "read the file as this kind instead of telling it from its content: " + encoding_names() +
+               " (encoding), flash-crc, padded-flash-crc, oad, oad-stack, oad-app or merged (image), "
            "or both as ENCODING:KIND")
         ->type_name("KIND");
 }

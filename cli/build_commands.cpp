@@ -12,6 +12,8 @@
 #include "cli/errors.hpp"
 #include "cli/files.hpp"
 #include "cli/read_report.hpp"
+#include "cli/values.hpp"
+#include "formats/flash_crc/names.hpp"
 #include "formats/flash_crc/writer.hpp"
 #include "formats/readback/check.hpp"
 #include "formats/oad/version.hpp"
@@ -20,22 +22,20 @@
 namespace velk::cli {
 namespace {
 
-std::string image_extension(image_format format) { return format == image_format::hex ? ".hex" : ".bin"; }
+std::string image_extension(image_format format) { return encoding_of(format_encoding(format)).extension; }
 
 // The flash image in the format asked for: bytes straight to the output,
 // or Intel HEX records made on the way.
 class image_writer {
 public:
-    image_writer(output_file& out, image_format format, std::uint32_t base) : out_(out) {
-        if (format == image_format::hex) hex_ = std::make_unique<intel_hex_sink>(out, base);
-    }
-    byte_sink& sink() { return hex_ ? static_cast<byte_sink&>(*hex_) : out_; }
+    image_writer(output_file& out, image_format format, std::uint32_t base)
+        : writer_(encoding_of(format_encoding(format)).writer(out, {base})) {}
+    byte_sink& sink() { return writer_->sink(); }
     // Ends the records; false when a write failed.
-    bool finish() { return !hex_ || hex_->finish(); }
+    bool finish() { return writer_->finish(); }
 
 private:
-    output_file& out_;
-    std::unique_ptr<intel_hex_sink> hex_;
+    std::unique_ptr<encoding_writer> writer_;
 };
 
 void check_hex_range(const flash_settings& s, std::uint64_t length) {
@@ -45,8 +45,12 @@ void check_hex_range(const flash_settings& s, std::uint64_t length) {
     }
 }
 
-// The twin's name for an image named `image`: its stem and ".out".
-std::string twin_name_for(const std::string& image) { return stem_of(image) + ".out"; }
+// The twin's name for an image named `image` (stem_of refuses a name
+// without a file name, as it does for every derived name).
+std::string twin_name_for(const std::string& image) {
+    static_cast<void>(stem_of(image));
+    return twin_name(image);
+}
 
 // --verify reads the inputs again and the outputs back: neither may be a
 // standard stream.
@@ -217,7 +221,7 @@ void run_crc(const flash_settings& s, const common_settings& common) {
     const std::string stem = s.output ? std::string() : stem_of(s.input);
     flash_names names;
     names.image = s.output ? *s.output : stem + "_crc" + image_extension(s.format);
-    names.twin = s.output ? twin_name_for(*s.output) : stem + ".out";
+    names.twin = s.output ? twin_name_for(*s.output) : default_twin_name(s.input, twin_default::crc);
     write_flash_image(s, names, false, common);
 }
 
@@ -225,7 +229,7 @@ void run_single(const flash_settings& s, const common_settings& common) {
     const std::string stem = s.output ? std::string() : stem_of(s.input);
     flash_names names;
     names.image = s.output ? *s.output : stem + "_crc" + image_extension(s.format);
-    names.twin = s.output ? twin_name_for(*s.output) : stem + "bim_crc.out";
+    names.twin = s.output ? twin_name_for(*s.output) : default_twin_name(s.input, twin_default::single);
     write_flash_image(s, names, true, common);
 }
 

@@ -9,6 +9,7 @@
 #include "cli/errors.hpp"
 #include "cli/files.hpp"
 #include "cli/read_report.hpp"
+#include "formats/flash_crc/names.hpp"
 #include "formats/readback/check.hpp"
 
 namespace velk::cli {
@@ -73,22 +74,12 @@ std::optional<std::string> open_image(const std::string& path, File& file) {
     return std::nullopt;
 }
 
-// The twin velk writes beside a flash CRC image under a name derived from
-// the image's: <stem>.out for an image named with -o; for the default
-// names, app.out beside crc's app_crc.bin and appbim_crc.out beside
-// single's app_crc.bin.
+// The twin velk writes beside a flash CRC image, when there is one: the
+// names it may have are the engine's, and the first that is a file of its
+// own is taken.
 std::optional<std::string> twin_beside(const std::string& path, image_kind kind) {
-    const std::size_t slash = path.find_last_of("/\\");
-    const std::string base = path.substr(slash == std::string::npos ? 0 : slash + 1);
-    if (base.empty() || base == "." || base == "..") return std::nullopt;
-    const std::string stem = stem_of(path);
-    std::vector<std::string> names{stem + ".out"};
-    const std::string crc_suffix = "_crc";
-    if (stem.size() > crc_suffix.size() && stem.ends_with(crc_suffix)) {
-        const std::string input_stem = stem.substr(0, stem.size() - crc_suffix.size());
-        names.push_back(kind == image_kind::padded_flash_crc ? input_stem + "bim_crc.out" : input_stem + ".out");
-    }
-    for (const std::string& name : names) {
+    const twin_default which = kind == image_kind::padded_flash_crc ? twin_default::single : twin_default::crc;
+    for (const std::string& name : twin_names_for(path, which)) {
         if (name != path && kind_of(name) == path_kind::regular && !same_file(name, path)) return name;
     }
     return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <vector>
 
 #include "cli/errors.hpp"
 
@@ -14,6 +15,31 @@ int digit_value(char c, unsigned radix) {
     else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
     else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
     return v >= 0 && static_cast<unsigned>(v) < radix ? v : -1;
+}
+
+// "a, b or c".
+template <class Name>
+std::string listed(const std::vector<const encoding_info*>& rows, const char* last, Name name) {
+    std::string text;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (i != 0) text += i + 1 == rows.size() ? last : ", ";
+        text += name(*rows[i]);
+    }
+    return text;
+}
+
+std::vector<const encoding_info*> written_encodings() {
+    std::vector<const encoding_info*> rows;
+    for (const encoding_info& e : encodings()) {
+        if (e.writer != nullptr) rows.push_back(&e);
+    }
+    return rows;
+}
+
+std::vector<const encoding_info*> all_encodings() {
+    std::vector<const encoding_info*> rows;
+    for (const encoding_info& e : encodings()) rows.push_back(&e);
+    return rows;
 }
 
 std::string hex(std::uint64_t value) {
@@ -75,19 +101,46 @@ scramble_keys parse_keys(const std::string& option, const std::string& text) {
                 "' is not four comma-separated keys of 1 to 8 hexadecimal digits");
 }
 
+// image_format names the encodings velk writes; its values are theirs.
+image_encoding format_encoding(image_format format) {
+    switch (format) {
+        case image_format::bin: return image_encoding::binary;
+        case image_format::hex: return image_encoding::intel_hex;
+    }
+    return image_encoding::binary;
+}
+
+image_format parse_format(const std::string& option, const std::string& text) {
+    const encoding_info* e = encoding_named(text);
+    for (const image_format format : {image_format::bin, image_format::hex}) {
+        if (e != nullptr && e->writer != nullptr && format_encoding(format) == e->what) return format;
+    }
+    const std::vector<const encoding_info*> rows = written_encodings();
+    const auto name = [](const encoding_info& row) { return std::string(row.name); };
+    usage_error(option + ": '" + text + "' is " +
+                (rows.size() == 2 ? "neither " + name(*rows[0]) + " nor " + name(*rows[1])
+                                  : "none of " + listed(rows, " or ", name)));
+}
+
+std::string format_help() {
+    return listed(written_encodings(), " or ", [](const encoding_info& row) {
+        return std::string(row.name) + " (" + row.words +
+               (row.what == image_encoding::binary ? ", the default)" : ")");
+    });
+}
+
+std::string format_names() {
+    return listed(written_encodings(), "|", [](const encoding_info& row) { return std::string(row.name); });
+}
+
+std::string encoding_names() {
+    return listed(all_encodings(), " or ", [](const encoding_info& row) { return std::string(row.name); });
+}
+
 kind_choice parse_kind(const std::string& option, const std::string& text) {
-    struct encoding_name {
-        const char* name;
-        image_encoding encoding;
-    };
     struct family_name {
         const char* name;
         kind_family family;
-    };
-    static constexpr encoding_name encodings[] = {
-        {"bin", image_encoding::binary},
-        {"hex", image_encoding::intel_hex},
-        {"twin", image_encoding::text_twin},
     };
     static constexpr family_name families[] = {
         {"flash-crc", kind_family::flash_crc},  {"padded-flash-crc", kind_family::padded_flash_crc},
@@ -98,9 +151,7 @@ kind_choice parse_kind(const std::string& option, const std::string& text) {
     const std::string first = text.substr(0, colon);
     const std::string second = colon == std::string::npos ? std::string() : text.substr(colon + 1);
     kind_choice choice;
-    for (const encoding_name& e : encodings) {
-        if (first == e.name) choice.encoding = e.encoding;
-    }
+    if (const encoding_info* e = encoding_named(first)) choice.encoding = e->what;
     const std::string& family = choice.encoding ? second : first;
     for (const family_name& f : families) {
         if (family == f.name) choice.family = f.family;
@@ -108,8 +159,8 @@ kind_choice parse_kind(const std::string& option, const std::string& text) {
     const bool whole = choice.encoding ? (colon == std::string::npos || choice.family)
                                        : (colon == std::string::npos && choice.family);
     if (!whole) {
-        usage_error(option + ": '" + text +
-                    "' is not a kind: bin, hex or twin, flash-crc, padded-flash-crc, oad, "
+        usage_error(option + ": '" + text + "' is not a kind: " + encoding_names() +
+                    ", flash-crc, padded-flash-crc, oad, "
                     "oad-stack, oad-app or merged, or ENCODING:KIND such as hex:merged");
     }
     return choice;

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "cli/commands.hpp"
+#include "formats/encoding/encoding.hpp"
 #include "formats/readback/kind.hpp"
 #include "formats/scramble/scramble.hpp"
 
@@ -18,6 +20,17 @@ std::uint64_t parse_number(const std::string& option, const std::string& text, s
 // Four comma-separated words of 1 to 8 hexadecimal digits: K1, K2, K3 and
 // the control word. Usage error otherwise.
 scramble_keys parse_keys(const std::string& option, const std::string& text);
+
+// The encodings velk writes images in, by their names on the command line
+// (those of the encoding table's rows that have a writer).
+image_format parse_format(const std::string& option, const std::string& text);
+image_encoding format_encoding(image_format format);
+// "bin (raw image, the default) or hex (Intel HEX)": --format's help.
+std::string format_help();
+// "bin|hex": --format's value, for help.
+std::string format_names();
+// "bin, hex or twin": every encoding, in --kind's words.
+std::string encoding_names();
 
 // A kind of image file: an encoding (bin, hex, twin), a kind of image
 // (flash-crc, padded-flash-crc, oad, oad-stack, oad-app, merged), or both

@@ -29,7 +29,7 @@ _velk() {
     case $prev in
         --format) COMPREPLY=($(compgen -W "bin hex" -- "$cur")); return ;;
         --bits) COMPREPLY=($(compgen -W "8 16 32" -- "$cur")); return ;;
-        --kind) COMPREPLY=($(compgen -W "flash-crc padded-flash-crc oad merged twin" -- "$cur")); return ;;
+        --kind) COMPREPLY=($(compgen -W "bin hex twin flash-crc padded-flash-crc oad oad-stack oad-app merged" -- "$cur")); return ;;
         --keys | --base | --stack-at | --app-at | --image-version | --rom-version | \
             --app-uid | --stack-uid | --per-line | --name | --length)
             return ;;

@@ -40,11 +40,25 @@ macro(_velk_value_options out)
   endforeach()
 endmacro()
 
-# The twin's name for an image: its name without the last extension, ".out".
+# The twin's name for an image, as velk names it: the image's name without
+# the last extension of its file name, and ".out". A leading dot starts the
+# file name, not an extension, and dots in directories are not extensions.
 function(_velk_twin_name out image)
-  get_filename_component(dir "${image}" DIRECTORY)
-  get_filename_component(stem "${image}" NAME_WLE)
-  set(${out} "${dir}/${stem}.out" PARENT_SCOPE)
+  string(FIND "${image}" "/" slash REVERSE)
+  string(FIND "${image}" "\\" backslash REVERSE)
+  if(backslash GREATER slash)
+    set(slash ${backslash})
+  endif()
+  math(EXPR base_at "${slash} + 1")
+  string(SUBSTRING "${image}" ${base_at} -1 base)
+  string(FIND "${base}" "." dot REVERSE)
+  if(dot GREATER 0)
+    math(EXPR stem_length "${base_at} + ${dot}")
+    string(SUBSTRING "${image}" 0 ${stem_length} stem)
+  else()
+    set(stem "${image}")
+  endif()
+  set(${out} "${stem}.out" PARENT_SCOPE)
 endfunction()
 
 function(velk_merge)

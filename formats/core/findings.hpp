@@ -12,40 +12,32 @@
 
 namespace velk {
 
-// The promise that failed. The comment of each says what the fields of
-// the problem hold; fields not named there are 0.
+// The promise that failed. What each field of a problem holds for it is
+// in its row of check_table, below.
 enum class check {
-    block_crc,         // index: block; offset: its start; stored, computed: CRC-16
-    partial_block,     // offset: where the last, partial block starts; count: its bytes
-    padding_length,    // stored: bytes after the blocks; count: the file's length
-    padding_byte,      // offset: first byte that is not 0xFF; stored: its value; count: such bytes
-    header_missing,    // part: which header; offset: where it belongs; count: the image's length
-    header_crc,        // part; offset: the header; stored, computed: CRC-32
-    header_length,     // part; offset: the header; stored: length_words;
-                       // computed: the words of the real length, low 16 bits; count: the real length
-    header_reserved,   // part; offset: the header; stored: the two bytes, first in bits 8-15
-    header_field,      // part; field; offset: the header; stored; computed: what was written
-    headers_disagree,  // field (version or rom_version); stored: the stack header's; computed: the app's
-    fill_byte,         // part: the fill; offset: first byte not 0xFF; stored: its value; count: such bytes
-    end_padding,       // offset: where the padding starts; stored: its length;
-                       // computed: the length the 256-byte rule asks for (0: any of 1 to 256)
-    data_differs,      // part: what was compared (raw, boot, stack, app); offset: first difference
-                       // in that input's terms; stored: the image's byte; computed: the input's
-                       // (0x100 for a side that has ended there); count: bytes that differ
-    length_differs,    // part; stored: bytes the image holds for it; computed: bytes the input has
-    twin_line,         // part (image or twin); index: line (from 1); offset: in the twin file;
-                       // stored: the line's first four bytes, first in bits 24-31; count: bytes
-    twin_differs,      // offset: first image byte the twin spells differently; count: such bytes
-    twin_length,       // stored: image bytes the twin spells; computed: image bytes it should
-    hex_syntax,        // index: line (from 1); offset: in the file
-    hex_checksum,      // index; offset; stored: the record's checksum; computed: what it should be
-    hex_record_type,   // index; offset; stored: the type
-    hex_address,       // index; offset; stored: the record's address; computed: the first
-                       // address it may take (records ascend without overlap, inside 64 KiB
-                       // pages and below the image's end)
-    hex_end,           // index: line of the first record after the end record (0: there is
-                       // no end record)
-    read_error,        // offset: how far the file was read
+    block_crc,
+    partial_block,
+    padding_length,
+    padding_byte,
+    header_missing,
+    header_crc,
+    header_length,
+    header_reserved,
+    header_field,
+    headers_disagree,
+    fill_byte,
+    end_padding,
+    data_differs,
+    length_differs,
+    twin_line,
+    twin_differs,
+    twin_length,
+    hex_syntax,
+    hex_checksum,
+    hex_record_type,
+    hex_address,
+    hex_end,
+    read_error,
 };
 inline constexpr std::size_t check_count = static_cast<std::size_t>(check::read_error) + 1;
 
@@ -77,6 +69,103 @@ struct problem {
     std::uint64_t computed = 0;
     std::uint64_t count = 0;
 };
+
+// What a problem's fields hold for one check: a meaning for each field
+// the check fills, nullptr for the fields it leaves at 0. Reports show the
+// fields that have a meaning and no others.
+struct check_fields {
+    const char* part = nullptr;  // nullptr: always image_part::image
+    const char* field = nullptr;
+    const char* offset = nullptr;
+    const char* index = nullptr;
+    const char* stored = nullptr;
+    const char* computed = nullptr;
+    const char* count = nullptr;
+};
+
+// One check described: its stable name (as reports and scripts know it),
+// its fields, and how wide its stored and computed values are in
+// hexadecimal (0: they are lengths or counts, shown in decimal only).
+struct check_info {
+    check what;
+    const char* id;
+    check_fields fields;
+    int hex_digits;
+};
+
+inline constexpr std::array<check_info, check_count> check_table{{
+    {check::block_crc, "block-crc",
+     {.offset = "the block's start", .index = "block", .stored = "CRC-16", .computed = "CRC-16 of its data"}, 4},
+    {check::partial_block, "partial-block",
+     {.offset = "where the last, partial block starts", .count = "its bytes"}, 0},
+    {check::padding_length, "padding-length",
+     {.offset = "where the padding starts", .stored = "bytes after the blocks", .count = "the file's length"}, 0},
+    {check::padding_byte, "padding-byte",
+     {.offset = "first byte that is not 0xFF", .stored = "its value", .count = "such bytes"}, 2},
+    {check::header_missing, "header-missing",
+     {.part = "which header", .offset = "where it belongs", .count = "the image's length"}, 0},
+    {check::header_crc, "header-crc",
+     {.part = "which header", .offset = "the header", .stored = "CRC-32", .computed = "CRC-32 of what follows"}, 8},
+    {check::header_length, "header-length",
+     {.part = "which header", .offset = "the header", .stored = "length_words",
+      .computed = "the words of the real length, low 16 bits", .count = "the real length"}, 4},
+    {check::header_reserved, "header-reserved",
+     {.part = "which header", .offset = "the header", .stored = "the two bytes, first in bits 8-15",
+      .computed = "what they must be"}, 4},
+    {check::header_field, "header-field",
+     {.part = "which header", .field = "which field", .offset = "the header", .stored = "the field",
+      .computed = "what was written"}, 4},
+    {check::headers_disagree, "headers-disagree",
+     {.part = "the stack header", .field = "version or rom_version", .offset = "the stack header",
+      .stored = "the stack header's", .computed = "the app header's"}, 4},
+    {check::fill_byte, "fill-byte",
+     {.part = "the fill", .offset = "first byte not 0xFF", .stored = "its value", .count = "such bytes"}, 2},
+    {check::end_padding, "end-padding",
+     {.part = "end padding", .offset = "where the padding starts", .stored = "its length",
+      .computed = "the length the 256-byte rule asks for (0: any of 1 to 256)",
+      .count = "bytes past a 256-byte page, when the lengths are not known"}, 0},
+    {check::data_differs, "data-differs",
+     {.part = "what was compared (raw, boot, stack, app)",
+      .offset = "first difference, in that input's terms",
+      .stored = "the image's byte (0x100: it has ended there)",
+      .computed = "the input's byte (0x100: it has ended there)", .count = "bytes that differ"}, 2},
+    {check::length_differs, "length-differs",
+     {.part = "what was compared", .stored = "bytes the image holds for it", .computed = "bytes the input has"}, 0},
+    {check::twin_line, "twin-line",
+     {.part = "image or twin", .offset = "in the twin file", .index = "line (from 1)",
+      .stored = "the line's first four bytes, first in bits 24-31", .count = "the line's bytes"}, 8},
+    {check::twin_differs, "twin-differs",
+     {.offset = "first image byte the twin spells differently", .count = "such bytes"}, 0},
+    {check::twin_length, "twin-length",
+     {.stored = "image bytes the twin spells", .computed = "image bytes it should"}, 0},
+    {check::hex_syntax, "hex-syntax", {.offset = "in the file", .index = "line (from 1)"}, 0},
+    {check::hex_checksum, "hex-checksum",
+     {.offset = "in the file", .index = "line (from 1)", .stored = "the record's checksum",
+      .computed = "what it should be"}, 2},
+    {check::hex_record_type, "hex-record-type",
+     {.offset = "in the file", .index = "line (from 1)", .stored = "the type"}, 2},
+    {check::hex_address, "hex-address",
+     {.offset = "in the file", .index = "line (from 1)", .stored = "the record's address",
+      .computed = "the first address it may take (records ascend without overlap, inside 64 KiB "
+                  "pages and below the image's end)"}, 8},
+    {check::hex_end, "hex-end",
+     {.offset = "in the file",
+      .index = "line of the first record after the end record (0: there is no end record)"}, 0},
+    {check::read_error, "read-error", {.part = "what was being read", .offset = "how far it was read"}, 0},
+}};
+
+// The row of `what`.
+constexpr const check_info& info_of(check what) { return check_table[static_cast<std::size_t>(what)]; }
+
+namespace detail {
+constexpr bool rows_in_order() {
+    for (std::size_t i = 0; i < check_table.size(); ++i) {
+        if (static_cast<std::size_t>(check_table[i].what) != i) return false;
+    }
+    return true;
+}
+}  // namespace detail
+static_assert(detail::rows_in_order(), "check_table: each row sits at its check's index");
 
 // Every problem found, the first `kept_per_check` of each kind kept in the
 // order found, the others only counted.

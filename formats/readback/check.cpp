@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <vector>
 
 #include "formats/flash_crc/twin_reader.hpp"
@@ -21,19 +22,12 @@ class decoded_image {
 public:
     decoded_image(File& file, image_encoding encoding, problem_list& problems,
                   const intel_hex_read_options& hex)
-        : source_(&file) {
-        if (encoding == image_encoding::intel_hex) source_ = &hex_.emplace(file, problems, hex);
-        if (encoding == image_encoding::text_twin) source_ = &twin_.emplace(file, problems);
-    }
-    byte_source& source() { return *source_; }
-    std::optional<intel_hex_summary> hex_summary() const {
-        return hex_ ? std::optional(hex_->summary()) : std::nullopt;
-    }
+        : reader_(encoding_of(encoding).reader(file, problems, hex)) {}
+    byte_source& source() { return reader_->source(); }
+    std::optional<intel_hex_summary> hex_summary() const { return reader_->hex_summary(); }
 
 private:
-    std::optional<intel_hex_source> hex_;
-    std::optional<twin_source> twin_;
-    byte_source* source_;
+    std::unique_ptr<encoding_reader> reader_;
 };
 
 // Reads `source` to its end, handing each piece to `feed`; false when a

@@ -4,7 +4,6 @@
 
 #include "formats/crc/crc.hpp"
 #include "formats/oad/header_reader.hpp"
-#include "formats/flash_crc/twin_reader.hpp"
 
 namespace velk {
 namespace {
@@ -209,16 +208,20 @@ image_sample image_sampler::finish() {
 }
 
 image_encoding classify_encoding(std::span<const std::uint8_t> head, std::vector<rejection>& tried) {
-    if (looks_like_intel_hex(head)) return image_encoding::intel_hex;
-    rejection r;
-    r.what = rejection::candidate::intel_hex;
-    r.why = head.empty() ? rejection::reason::empty : rejection::reason::not_a_record;
-    tried.push_back(r);
-    if (looks_like_twin(head)) return image_encoding::text_twin;
-    r.what = rejection::candidate::text_twin;
-    r.why = head.empty() ? rejection::reason::empty : rejection::reason::not_twin_text;
-    tried.push_back(r);
-    return image_encoding::binary;
+    const encoding_info* fallback = nullptr;
+    for (const encoding_info& e : encodings()) {
+        if (e.looks_like == nullptr) {
+            if (fallback == nullptr) fallback = &e;
+            continue;
+        }
+        if (e.looks_like(head)) return e.what;
+        rejection r;
+        r.what = rejection::candidate::encoding;
+        r.encoding = e.what;
+        r.why = head.empty() ? rejection::reason::empty : rejection::reason::not_encoding;
+        tried.push_back(r);
+    }
+    return fallback != nullptr ? fallback->what : image_encoding::binary;
 }
 
 detection classify(const image_sample& sample, const kind_choice& choice, const merge_layout& layout) {

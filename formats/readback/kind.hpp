@@ -14,14 +14,13 @@
 #include <span>
 #include <vector>
 
+#include "formats/encoding/encoding.hpp"
 #include "formats/flash_crc/reader.hpp"
 #include "formats/intel_hex/reader.hpp"
 #include "formats/oad/merge.hpp"
 #include "io/file.hpp"
 
 namespace velk {
-
-enum class image_encoding { binary, intel_hex, text_twin };
 
 enum class image_kind {
     flash_crc,         // 34-byte blocks
@@ -51,10 +50,9 @@ struct kind_choice {
 
 // One kind that was tried and did not fit, and why.
 struct rejection {
-    enum class candidate { intel_hex, text_twin, merged, oad, padded_flash_crc, flash_crc };
+    enum class candidate { encoding, merged, oad, padded_flash_crc, flash_crc };
     enum class reason {
-        not_a_record,   // Intel HEX: the first line is not a record
-        not_twin_text,  // text twin: the first lines are not two hex digits and CR LF
+        not_encoding,   // encoding: its content test failed on the first bytes
         too_short,      // needed: the length the kind needs at least
         no_header,      // offset, offset2: where the headers belong; none fits the image
         not_multiple,   // padded: the length is not a multiple of 256
@@ -63,6 +61,7 @@ struct rejection {
         empty,          // nothing to read
     };
     candidate what = candidate::flash_crc;
+    image_encoding encoding = image_encoding::binary;  // the encoding tried, for candidate::encoding
     reason why = reason::empty;
     std::uint64_t offset = 0;
     std::uint64_t offset2 = 0;
@@ -128,9 +127,9 @@ struct detection {
 // unrecognised; with them, the decision is final.
 detection classify(const image_sample& sample, const kind_choice& choice, const merge_layout& layout);
 
-// The encoding the first bytes of a file show (binary unless they are a
-// well-formed start of Intel HEX or of a twin); the rejections of the text
-// encodings go to `tried`.
+// The encoding the first bytes of a file show: the first in the encoding
+// table whose content test they pass, or the one without a test. The
+// rejections of the encodings tried go to `tried`.
 image_encoding classify_encoding(std::span<const std::uint8_t> head, std::vector<rejection>& tried);
 
 }  // namespace velk

@@ -832,12 +832,14 @@ TEST(ImageKind, SaysWhatItTriedOnAnythingElse) {
         const detection d = detect_image(in, read_options{});
         EXPECT_FALSE(d.recognised);
         EXPECT_FALSE(d.read_failed);
-        std::vector<rejection::candidate> tried;
-        for (const rejection& r : d.tried) tried.push_back(r.what);
         using C = rejection::candidate;
-        EXPECT_EQ(tried, (std::vector<C>{C::intel_hex, C::text_twin, C::merged, C::oad, C::padded_flash_crc,
-                                         C::flash_crc}))
-            << file.size();
+        using E = image_encoding;
+        std::vector<std::pair<C, E>> tried;
+        for (const rejection& r : d.tried) tried.push_back({r.what, r.encoding});
+        const std::vector<std::pair<C, E>> expected{{C::encoding, E::intel_hex}, {C::encoding, E::text_twin},
+                                                    {C::merged, E::binary},      {C::oad, E::binary},
+                                                    {C::padded_flash_crc, E::binary}, {C::flash_crc, E::binary}};
+        EXPECT_EQ(tried, expected) << file.size();
     }
 }
 
