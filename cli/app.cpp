@@ -54,7 +54,7 @@ void quiet_option(CLI::App& app, settings& s) {
     app.add_flag("-q,--quiet", s.common.quiet, "print nothing on stdout");
 }
 
-void format_options(CLI::App& app, image_format& format, std::uint32_t& base) {
+void format_options(CLI::App& app, image_encoding& format, std::uint32_t& base) {
     app.add_option_function<std::string>(
            "--format",
            [&format](const std::string& text) { format = parse_format("--format", text); }, format_help())

@@ -22,14 +22,14 @@
 namespace velk::cli {
 namespace {
 
-std::string image_extension(image_format format) { return encoding_of(format_encoding(format)).extension; }
+std::string image_extension(image_encoding format) { return encoding_of(format).extension; }
 
 // The flash image in the format asked for: bytes straight to the output,
 // or Intel HEX records made on the way.
 class image_writer {
 public:
-    image_writer(output_file& out, image_format format, std::uint32_t base)
-        : writer_(encoding_of(format_encoding(format)).writer(out, {base})) {}
+    image_writer(output_file& out, image_encoding format, std::uint32_t base)
+        : writer_(encoding_of(format).writer(out, {base})) {}
     byte_sink& sink() { return writer_->sink(); }
     // Ends the records; false when a write failed.
     bool finish() { return writer_->finish(); }
@@ -39,7 +39,7 @@ private:
 };
 
 void check_hex_range(const flash_settings& s, std::uint64_t length) {
-    if (s.format == image_format::hex && !fits_intel_hex(s.base, length)) {
+    if (s.format == image_encoding::intel_hex && !fits_intel_hex(s.base, length)) {
         usage_error("--base: an image of " + std::to_string(length) +
                     " bytes at that base runs past the 32-bit address space");
     }
@@ -141,7 +141,7 @@ void write_flash_image(const flash_settings& s, const flash_names& names, bool p
     if (!writer.finish()) write_failed(image);
     if (s.verify) {
         read_options options;
-        options.choice.encoding = s.format == image_format::hex ? image_encoding::intel_hex : image_encoding::binary;
+        options.choice.encoding = s.format;
         options.choice.family = pad ? kind_family::padded_flash_crc : kind_family::flash_crc;
         options.hex.base = s.base;
         check_request request;
@@ -254,7 +254,7 @@ void run_merge(const merge_settings& s, const common_settings& common) {
     check_verifiable(s.verify, {s.boot, s.stack, s.app}, {merged_name, stack_name, app_name});
 
     const merge_plan plan = merge_plan::of(s.layout, data);
-    if (s.format == image_format::hex && !fits_intel_hex(s.base, plan.total_length())) {
+    if (s.format == image_encoding::intel_hex && !fits_intel_hex(s.base, plan.total_length())) {
         usage_error("--base: the merged image of " + std::to_string(plan.total_length()) +
                     " bytes at that base runs past the 32-bit address space");
     }
@@ -289,9 +289,7 @@ void run_merge(const merge_settings& s, const common_settings& common) {
         for (const auto& [output, family] : outputs) {
             read_options options;
             options.layout = s.layout;
-            options.choice.encoding = output == &merged && s.format == image_format::hex
-                                          ? image_encoding::intel_hex
-                                          : image_encoding::binary;
+            options.choice.encoding = output == &merged ? s.format : image_encoding::binary;
             options.choice.family = family;
             options.hex.base = s.base;
             check_request request;

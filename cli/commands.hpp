@@ -7,14 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "formats/encoding/encoding.hpp"
 #include "formats/export/export.hpp"
 #include "formats/readback/kind.hpp"
 #include "formats/oad/merge.hpp"
 #include "formats/scramble/scramble.hpp"
 
 namespace velk::cli {
-
-enum class image_format { bin, hex };
 
 struct common_settings {
     bool quiet = false;  // no summary lines on stdout
@@ -25,7 +24,7 @@ struct flash_settings {
     std::optional<std::string> output;  // -o
     scramble_keys keys = default_scramble_keys;
     bool twin = true;
-    image_format format = image_format::bin;
+    image_encoding format = image_encoding::binary;  // of the flash image
     std::uint32_t base = 0;
     bool verify = false;  // read the outputs back and check them before they are put in place
 };
@@ -40,7 +39,7 @@ struct merge_settings {
     std::uint16_t rom_version = 0xFFFF;
     std::uint32_t app_uid = 0x42424242;
     std::uint32_t stack_uid = 0x53535353;
-    image_format format = image_format::bin;
+    image_encoding format = image_encoding::binary;  // of the flash image
     std::uint32_t base = 0;
     bool verify = false;
 };

@@ -101,20 +101,9 @@ scramble_keys parse_keys(const std::string& option, const std::string& text) {
                 "' is not four comma-separated keys of 1 to 8 hexadecimal digits");
 }
 
-// image_format names the encodings velk writes; its values are theirs.
-image_encoding format_encoding(image_format format) {
-    switch (format) {
-        case image_format::bin: return image_encoding::binary;
-        case image_format::hex: return image_encoding::intel_hex;
-    }
-    return image_encoding::binary;
-}
-
-image_format parse_format(const std::string& option, const std::string& text) {
+image_encoding parse_format(const std::string& option, const std::string& text) {
     const encoding_info* e = encoding_named(text);
-    for (const image_format format : {image_format::bin, image_format::hex}) {
-        if (e != nullptr && e->writer != nullptr && format_encoding(format) == e->what) return format;
-    }
+    if (e != nullptr && e->writer != nullptr) return e->what;
     const std::vector<const encoding_info*> rows = written_encodings();
     const auto name = [](const encoding_info& row) { return std::string(row.name); };
     usage_error(option + ": '" + text + "' is " +

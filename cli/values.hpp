@@ -23,8 +23,7 @@ scramble_keys parse_keys(const std::string& option, const std::string& text);
 
 // The encodings velk writes images in, by their names on the command line
 // (those of the encoding table's rows that have a writer).
-image_format parse_format(const std::string& option, const std::string& text);
-image_encoding format_encoding(image_format format);
+image_encoding parse_format(const std::string& option, const std::string& text);
 // "bin (raw image, the default) or hex (Intel HEX)": --format's help.
 std::string format_help();
 // "bin|hex": --format's value, for help.
