@@ -3,6 +3,8 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <exception>
+#include <new>
 #include <functional>
 #include <limits>
 #include <string>
@@ -322,6 +324,13 @@ int run(int argc, const char* const* argv) {
     } catch (const failure& f) {
         std::fprintf(stderr, "velk: %s\n", f.what());
         return static_cast<int>(f.status());
+    } catch (const std::bad_alloc&) {
+        // The outputs' temporaries were removed as the stack unwound.
+        std::fprintf(stderr, "velk: out of memory\n");
+        return static_cast<int>(exit_status::output);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "velk: %s\n", e.what());
+        return static_cast<int>(exit_status::output);
     }
     if (std::fflush(stdout) != 0) {
         std::fprintf(stderr, "velk: cannot write to standard output\n");
