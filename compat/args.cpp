@@ -3,6 +3,8 @@
 #include <cstring>
 #include <limits>
 
+#include "formats/core/hex.hpp"
+
 namespace velk {
 
 int find_option(int argc, const char* const* argv, std::string_view word) {
@@ -22,13 +24,6 @@ const char* option_value(int argc, const char* const* argv, std::string_view wor
 }
 
 namespace {
-
-int digit_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
-    return 99;
-}
 
 bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 

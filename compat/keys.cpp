@@ -1,19 +1,9 @@
 #include "compat/keys.hpp"
 
 #include "compat/console.hpp"
+#include "formats/core/hex.hpp"
 
 namespace velk {
-namespace {
-
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-}  // namespace
-
 hex_key_reading read_hex_key(const char* text) {
     if (text == nullptr) return {};
     std::uint32_t value = 0;
