@@ -12,11 +12,13 @@
 #include "cli/errors.hpp"
 #include "cli/files.hpp"
 #include "cli/read_report.hpp"
+#include "formats/core/hex.hpp"
 #include "formats/flash_crc/writer.hpp"
 #include "formats/readback/check.hpp"
 #include "formats/oad/version.hpp"
 #include "formats/intel_hex/writer.hpp"
 #include "formats/pieces/pieces.hpp"
+#include "io/clock.hpp"
 
 namespace velk::cli {
 namespace {
@@ -184,22 +186,20 @@ void write_flash_image(const flash_settings& s, const flash_names& names, bool p
 // came from when it was not given.
 std::uint16_t image_version(const merge_settings& s, const common_settings& common) {
     if (s.image_version) return *s.image_version;
-    const char* variable = std::getenv("SOURCE_DATE_EPOCH");
+    const char* variable = environment_variable("SOURCE_DATE_EPOCH");
     const source_date epoch = read_source_date_epoch(variable);
     if (epoch.what == source_date::kind::malformed) {
         usage_error(std::string("SOURCE_DATE_EPOCH: '") + variable +
                     "' is not a number of seconds since 1970");
     }
-    const std::optional<std::uint32_t> version = default_image_version(epoch);
+    const std::optional<std::uint32_t> version = default_image_version(epoch, local_time_now);
     if (!version && epoch.what == source_date::kind::time) {
         usage_error(std::string("SOURCE_DATE_EPOCH: '") + variable + "' is beyond the calendar");
     }
     if (!version) fail(exit_status::usage, "cannot tell the time for the image version");
     const auto v = static_cast<std::uint16_t>(*version & 0xFFFFu);
     if (!common.quiet) {
-        char number[8];
-        std::snprintf(number, sizeof number, "0x%04X", v);
-        warn(std::string("image version ") + number +
+        warn("image version " + hex_text(v, 4) +
              (epoch.what == source_date::kind::time
                   ? std::string(" from SOURCE_DATE_EPOCH=") + variable
                   : std::string(" from the clock (set --image-version or SOURCE_DATE_EPOCH "

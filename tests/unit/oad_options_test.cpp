@@ -13,6 +13,7 @@
 #include "compat/keys.hpp"
 #include "compat/oad_options.hpp"
 #include "formats/oad/version.hpp"
+#include "io/clock.hpp"
 #include "support.hpp"
 
 namespace velk {
@@ -50,9 +51,9 @@ private:
 
 TEST_F(OadOptions, DefaultsAreAppliedAndAnnouncedInOrder) {
     for (const char* epoch : {static_cast<const char*>(nullptr), ""}) {  // both mean unset
-        const std::optional<std::uint32_t> before = default_image_version({});
+        const std::optional<std::uint32_t> before = default_image_version({}, local_time_now);
         const auto o = parse({"-oad", "b.bin", "s.bin", "a.bin"}, key_use::scrambles, epoch);
-        const std::optional<std::uint32_t> after = default_image_version({});
+        const std::optional<std::uint32_t> after = default_image_version({}, local_time_now);
         ASSERT_TRUE(o && before && after);
         EXPECT_TRUE(o->version == *before || o->version == *after) << o->version;
         EXPECT_EQ(out, test::oad_notices({.version = o->version, .version_given = false}));
@@ -347,8 +348,8 @@ TEST(ImageVersion, SourceDateEpochIsUnsetATimeOrMalformed) {
             EXPECT_EQ(d.seconds, c.seconds) << c.value;
         }
     }
-    EXPECT_FALSE(default_image_version({kind::malformed, 0}));
-    EXPECT_EQ(default_image_version({kind::time, 1700000000}), 2023u + 10 + 14 + 22 + 13 + 20);
+    EXPECT_FALSE(default_image_version({kind::malformed, 0}, local_time_now));
+    EXPECT_EQ(default_image_version({kind::time, 1700000000}, local_time_now), 2023u + 10 + 14 + 22 + 13 + 20);
 }
 
 }  // namespace
