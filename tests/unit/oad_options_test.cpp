@@ -352,5 +352,23 @@ TEST(ImageVersion, SourceDateEpochIsUnsetATimeOrMalformed) {
     EXPECT_EQ(default_image_version({kind::time, 1700000000}, local_time_now), 2023u + 10 + 14 + 22 + 13 + 20);
 }
 
+// The clock is asked only when SOURCE_DATE_EPOCH is unset, and a clock
+// that cannot tell the time gives no version.
+TEST(ImageVersion, TheLocalClockServesOnlyWhenTheVariableIsUnset) {
+    using kind = source_date::kind;
+    const local_clock fixed = [] {
+        std::tm when{};
+        when.tm_year = 2018 - 1900;
+        when.tm_mon = 3;
+        when.tm_mday = 20;
+        return std::optional<std::tm>(when);
+    };
+    const local_clock broken = [] { return std::optional<std::tm>(); };
+    EXPECT_EQ(default_image_version({kind::unset, 0}, fixed), 2018u + 3 + 20);
+    EXPECT_FALSE(default_image_version({kind::unset, 0}, broken));
+    EXPECT_EQ(default_image_version({kind::time, 0}, broken), 1970u + 0 + 1);
+    EXPECT_FALSE(default_image_version({kind::malformed, 0}, fixed));
+}
+
 }  // namespace
 }  // namespace velk
