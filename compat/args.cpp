@@ -5,7 +5,7 @@
 
 #include "formats/core/hex.hpp"
 
-namespace velk {
+namespace velk::compat {
 
 int find_option(int argc, const char* const* argv, std::string_view word) {
     for (int i = 0; i < argc; ++i) {
@@ -59,4 +59,4 @@ std::uint32_t read_number(const char* text) {
     return negative ? static_cast<std::uint32_t>(0u - result) : result;
 }
 
-}  // namespace velk
+}  // namespace velk::compat

@@ -7,7 +7,7 @@
 
 #include "io/console.hpp"
 
-namespace velk {
+namespace velk::compat {
 
 // printf to standard output. Formats are the fixed texts of the commands.
 void say(const char* format, ...) VELK_PRINTF_LIKE(1, 2);
@@ -20,4 +20,4 @@ const char* shown(const std::optional<std::string>& name);
 // translate line ends, so the console text is the same bytes everywhere.
 void console_init();
 
-}  // namespace velk
+}  // namespace velk::compat

@@ -3,7 +3,7 @@
 #include "compat/console.hpp"
 #include "formats/core/hex.hpp"
 
-namespace velk {
+namespace velk::compat {
 hex_key_reading read_hex_key(const char* text) {
     if (text == nullptr) return {};
     std::uint32_t value = 0;
@@ -35,4 +35,4 @@ scramble_keys parse_scramble_keys(const std::array<const char*, 4>& texts) {
     return keys;
 }
 
-}  // namespace velk
+}  // namespace velk::compat

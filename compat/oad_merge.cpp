@@ -17,7 +17,7 @@
 #include "io/clock.hpp"
 #include "io/file.hpp"
 
-namespace velk {
+namespace velk::compat {
 namespace {
 
 using u64 = std::uint64_t;
@@ -380,4 +380,4 @@ int oad_merge(int argc, const char* const* argv) {
     return merge_flow(*options).run();
 }
 
-}  // namespace velk
+}  // namespace velk::compat

@@ -7,7 +7,7 @@
 #include "formats/oad/version.hpp"
 #include "io/clock.hpp"
 
-namespace velk {
+namespace velk::compat {
 namespace {
 
 // Where a value option stands, if anywhere; a value option that is the
@@ -128,4 +128,4 @@ std::optional<oad_options> parse_oad_options(int argc, const char* const* argv, 
     return o;
 }
 
-}  // namespace velk
+}  // namespace velk::compat

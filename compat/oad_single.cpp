@@ -14,7 +14,7 @@
 #include "io/clock.hpp"
 #include "io/file.hpp"
 
-namespace velk {
+namespace velk::compat {
 namespace {
 
 using ull = unsigned long long;  // for printf's %llx
@@ -150,4 +150,4 @@ int oad_single(int argc, const char* const* argv) {
     return single_flow(*options).run();
 }
 
-}  // namespace velk
+}  // namespace velk::compat

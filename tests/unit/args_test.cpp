@@ -8,7 +8,7 @@
 #include "compat/args.hpp"
 #include "formats/core/hex.hpp"
 
-namespace velk {
+namespace velk::compat {
 namespace {
 
 struct Argv {
@@ -76,7 +76,7 @@ TEST(ReadNumber, Behaves_Like32BitStrtoulBase0) {
 }
 
 }  // namespace
-}  // namespace velk
+}  // namespace velk::compat
 
 namespace velk {
 namespace {

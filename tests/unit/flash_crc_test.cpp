@@ -21,6 +21,7 @@
 namespace velk {
 namespace {
 
+using namespace compat;
 using test::Bytes;
 using test::Sandbox;
 namespace fs = std::filesystem;

@@ -16,7 +16,7 @@
 #include "io/clock.hpp"
 #include "support.hpp"
 
-namespace velk {
+namespace velk::compat {
 namespace {
 
 // Each notice alone: the lines of a run that gave every other option.
@@ -371,4 +371,4 @@ TEST(ImageVersion, TheLocalClockServesOnlyWhenTheVariableIsUnset) {
 }
 
 }  // namespace
-}  // namespace velk
+}  // namespace velk::compat
