@@ -14,10 +14,12 @@
 #include "cli/read_report.hpp"
 #include "cli/values.hpp"
 #include "formats/flash_crc/names.hpp"
+#include "formats/core/hex.hpp"
 #include "formats/flash_crc/writer.hpp"
 #include "formats/readback/check.hpp"
 #include "formats/oad/version.hpp"
 #include "formats/intel_hex/writer.hpp"
+#include "io/clock.hpp"
 
 namespace velk::cli {
 namespace {
@@ -164,22 +166,20 @@ void write_flash_image(const flash_settings& s, const flash_names& names, bool p
 // came from when it was not given.
 std::uint16_t image_version(const merge_settings& s, const common_settings& common) {
     if (s.image_version) return *s.image_version;
-    const char* variable = std::getenv("SOURCE_DATE_EPOCH");
+    const char* variable = environment_variable("SOURCE_DATE_EPOCH");
     const source_date epoch = read_source_date_epoch(variable);
     if (epoch.what == source_date::kind::malformed) {
         usage_error(std::string("SOURCE_DATE_EPOCH: '") + variable +
                     "' is not a number of seconds since 1970");
     }
-    const std::optional<std::uint32_t> version = default_image_version(epoch);
+    const std::optional<std::uint32_t> version = default_image_version(epoch, local_time_now);
     if (!version && epoch.what == source_date::kind::time) {
         usage_error(std::string("SOURCE_DATE_EPOCH: '") + variable + "' is beyond the calendar");
     }
     if (!version) fail(exit_status::usage, "cannot tell the time for the image version");
     const auto v = static_cast<std::uint16_t>(*version & 0xFFFFu);
     if (!common.quiet) {
-        char number[8];
-        std::snprintf(number, sizeof number, "0x%04X", v);
-        warn(std::string("image version ") + number +
+        warn("image version " + hex_text(v, 4) +
              (epoch.what == source_date::kind::time
                   ? std::string(" from SOURCE_DATE_EPOCH=") + variable
                   : std::string(" from the clock (set --image-version or SOURCE_DATE_EPOCH "
@@ -188,31 +188,25 @@ std::uint16_t image_version(const merge_settings& s, const common_settings& comm
     return v;
 }
 
-std::string hex_number(std::uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%" PRIX64, value);
-    return text;
-}
-
 [[noreturn]] void layout_failed(const layout_error& e, const merge_settings& s) {
     using kind = layout_error::kind;
     using obstacle = layout_error::obstacle;
     if (e.what == kind::no_stack_header_room) {
-        fail(exit_status::input, "--stack-at " + hex_number(e.at) +
+        fail(exit_status::input, "--stack-at " + hex_text(e.at) +
                                      " leaves no room for the 16-byte stack header before it");
     }
     if (e.what == kind::no_app_header_room) {
-        fail(exit_status::input, "--app-at " + hex_number(e.at) +
+        fail(exit_status::input, "--app-at " + hex_text(e.at) +
                                      " leaves no room for the 16-byte app header after the "
-                                     "stack at " + hex_number(s.layout.stack_at));
+                                     "stack at " + hex_text(s.layout.stack_at));
     }
     const char* into = e.into == obstacle::stack_header  ? "the stack header"
                        : e.into == obstacle::stack_image ? "the stack image"
                        : e.into == obstacle::app_header  ? "the app header"
                                                          : "the app image";
     const std::string& name = e.part == merge_part::boot ? s.boot : s.stack;
-    fail(exit_status::input, name + ": " + hex_number(e.part_length) +
-                                 " bytes long, it runs into " + into + " at " + hex_number(e.at));
+    fail(exit_status::input, name + ": " + hex_text(e.part_length) +
+                                 " bytes long, it runs into " + into + " at " + hex_text(e.at));
 }
 
 }  // namespace
@@ -262,9 +256,9 @@ void run_merge(const merge_settings& s, const common_settings& common) {
     for (const auto& [what, length] : {std::pair{"stack", plan.stack_image_length()},
                                        std::pair{"app", plan.app_image_length()}}) {
         if (length >= length_words_limit) {
-            warn(std::string("the ") + what + " OAD image is " + hex_number(length) +
+            warn(std::string("the ") + what + " OAD image is " + hex_text(length) +
                  " bytes long; its header's length_words keeps only the low 16 bits of " +
-                 hex_number(length / 4) + " words");
+                 hex_text(length / 4) + " words");
         }
     }
 

@@ -10,20 +10,15 @@
 #include "cli/files.hpp"
 #include "cli/read_report.hpp"
 #include "formats/flash_crc/names.hpp"
+#include "formats/core/hex.hpp"
 #include "formats/readback/check.hpp"
 
 namespace velk::cli {
 namespace {
 
-std::string hex_number(std::uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-    return text;
-}
-
 read_options options_of(const merge_layout& layout, const kind_choice& kind, std::optional<std::uint32_t> base) {
     if (check_layout(layout)) {
-        usage_error("--stack-at " + hex_number(layout.stack_at) + " --app-at " + hex_number(layout.app_at) +
+        usage_error("--stack-at " + hex_text(layout.stack_at) + " --app-at " + hex_text(layout.app_at) +
                     ": each header needs 16 bytes before its image, the app's after the stack's");
     }
     read_options options;

@@ -1,20 +1,18 @@
 #include "cli/values.hpp"
 
 #include <array>
-#include <cstdio>
 #include <vector>
 
 #include "cli/errors.hpp"
+#include "formats/core/hex.hpp"
 
 namespace velk::cli {
 namespace {
 
+// A digit of a decimal or hexadecimal number, or -1.
 int digit_value(char c, unsigned radix) {
-    int v = -1;
-    if (c >= '0' && c <= '9') v = c - '0';
-    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-    return v >= 0 && static_cast<unsigned>(v) < radix ? v : -1;
+    const int v = velk::digit_value(c);
+    return static_cast<unsigned>(v) < radix ? v : -1;
 }
 
 // "a, b or c".
@@ -42,11 +40,6 @@ std::vector<const encoding_info*> all_encodings() {
     return rows;
 }
 
-std::string hex(std::uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-    return text;
-}
 
 }  // namespace
 
@@ -70,7 +63,7 @@ std::uint64_t parse_number(const std::string& option, const std::string& text, s
         if (value > (max - static_cast<unsigned>(d)) / radix) too_big = true;
         if (!too_big) value = value * radix + static_cast<unsigned>(d);
     }
-    if (too_big) usage_error(option + ": " + text + " is larger than " + hex(max));
+    if (too_big) usage_error(option + ": " + text + " is larger than " + hex_text(max));
     return value;
 }
 

@@ -3,7 +3,9 @@
 #include <cstring>
 #include <limits>
 
-namespace velk {
+#include "formats/core/hex.hpp"
+
+namespace velk::compat {
 
 int find_option(int argc, const char* const* argv, std::string_view word) {
     for (int i = 0; i < argc; ++i) {
@@ -22,13 +24,6 @@ const char* option_value(int argc, const char* const* argv, std::string_view wor
 }
 
 namespace {
-
-int digit_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
-    return 99;
-}
 
 bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
@@ -64,4 +59,4 @@ std::uint32_t read_number(const char* text) {
     return negative ? static_cast<std::uint32_t>(0u - result) : result;
 }
 
-}  // namespace velk
+}  // namespace velk::compat

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace velk {
+namespace velk::compat {
 
 // Index of the first entry equal to word (exact, case-sensitive), or -1.
 int find_option(int argc, const char* const* argv, std::string_view word);
@@ -26,4 +26,4 @@ const char* option_value(int argc, const char* const* argv, std::string_view wor
 // reads as 0.
 std::uint32_t read_number(const char* text);
 
-}  // namespace velk
+}  // namespace velk::compat

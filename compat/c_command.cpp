@@ -5,7 +5,7 @@
 #include "compat/names.hpp"
 #include "io/file.hpp"
 
-namespace velk {
+namespace velk::compat {
 
 std::optional<c_options> parse_c_options(int argc, const char* const* argv) {
     c_options o;
@@ -42,4 +42,4 @@ int bin2c(int argc, const char* const* argv) {
     return export_to_file(c_array_format(), o.cells, o.bin_file, input, input_size, name);
 }
 
-}  // namespace velk
+}  // namespace velk::compat

@@ -7,7 +7,7 @@
 
 #include "formats/export/export.hpp"
 
-namespace velk {
+namespace velk::compat {
 
 struct c_options {
     const char* bin_file = nullptr;           // borrowed from the argument vector
@@ -30,4 +30,4 @@ std::optional<c_options> parse_c_options(int argc, const char* const* argv);
 // file cut short stays.
 int bin2c(int argc, const char* const* argv);
 
-}  // namespace velk
+}  // namespace velk::compat

@@ -5,7 +5,7 @@
 
 #include "io/platform.hpp"
 
-namespace velk {
+namespace velk::compat {
 
 void say(const char* format, ...) {
     va_list args;
@@ -22,4 +22,4 @@ const char* shown(const std::optional<std::string>& name) {
 
 void console_init() { set_binary_stdout(); }
 
-}  // namespace velk
+}  // namespace velk::compat

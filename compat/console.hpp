@@ -5,17 +5,9 @@
 #include <optional>
 #include <string>
 
-namespace velk {
+#include "io/console.hpp"
 
-#if defined(__MINGW32__)
-// MinGW's C++ mode routes printf to its own C99 implementation, not to the
-// system runtime whose rules "printf" would check against (no %zu there).
-#define VELK_PRINTF_LIKE(fmt_index, first_arg) __attribute__((format(gnu_printf, fmt_index, first_arg)))
-#elif defined(__GNUC__) || defined(__clang__)
-#define VELK_PRINTF_LIKE(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
-#else
-#define VELK_PRINTF_LIKE(fmt_index, first_arg)
-#endif
+namespace velk::compat {
 
 // printf to standard output. Formats are the fixed texts of the commands.
 void say(const char* format, ...) VELK_PRINTF_LIKE(1, 2);
@@ -28,4 +20,4 @@ const char* shown(const std::optional<std::string>& name);
 // translate line ends, so the console text is the same bytes everywhere.
 void console_init();
 
-}  // namespace velk
+}  // namespace velk::compat

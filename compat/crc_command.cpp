@@ -8,7 +8,7 @@
 #include "formats/flash_crc/writer.hpp"
 #include "io/file.hpp"
 
-namespace velk {
+namespace velk::compat {
 namespace {
 
 bool ends_in_bin(std::string_view name) { return name.ends_with(".bin"); }
@@ -109,4 +109,4 @@ std::optional<std::string> encrypt_with_keys(const std::string& name, const scra
     return crc_output_names(name).image;
 }
 
-}  // namespace velk
+}  // namespace velk::compat

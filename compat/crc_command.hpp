@@ -9,7 +9,7 @@
 
 #include "formats/scramble/scramble.hpp"
 
-namespace velk {
+namespace velk::compat {
 
 // Output names: for an input ending in ".bin", "<name without .bin>_crc.bin"
 // and "<name without bin>out"; for any other input, "<name>_crc.bin" and
@@ -38,4 +38,4 @@ int crc_command(int argc, const char* const* argv);
 // in ".bin" (then nothing is written) or when the writer failed.
 std::optional<std::string> encrypt_with_keys(const std::string& name, const scramble_keys& keys);
 
-}  // namespace velk
+}  // namespace velk::compat

@@ -9,7 +9,7 @@
 #include "compat/crc_command.hpp"
 #include "compat/console.hpp"
 
-namespace velk {
+namespace velk::compat {
 namespace {
 
 struct command {
@@ -81,4 +81,4 @@ int velk_main(int argc, const char* const* argv, command_body oad_body) {
     return 0;
 }
 
-}  // namespace velk
+}  // namespace velk::compat

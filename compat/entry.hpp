@@ -2,7 +2,7 @@
 // The entry point shared by both programs: it runs every command whose word
 // is on the command line, in a fixed order, then prints the hint and help.
 
-namespace velk {
+namespace velk::compat {
 
 // Every command body takes the whole, unchanged argument vector and reads
 // its own options from it. Its result is reported, never turned into the
@@ -18,4 +18,4 @@ int velk_main(int argc, const char* const* argv, command_body oad_body);
 void print_hint();
 void print_help();
 
-}  // namespace velk
+}  // namespace velk::compat

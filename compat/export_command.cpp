@@ -5,7 +5,7 @@
 #include "compat/inputs.hpp"
 #include "compat/names.hpp"
 
-namespace velk {
+namespace velk::compat {
 
 int command_index(int argc, const char* const* argv, std::string_view lower,
                   std::string_view upper) {
@@ -72,4 +72,4 @@ int export_to_file(const export_format& format, const export_settings& settings,
     return written && closed ? 0 : 1;
 }
 
-}  // namespace velk
+}  // namespace velk::compat

@@ -12,7 +12,7 @@
 #include "formats/export/export.hpp"
 #include "io/file.hpp"
 
-namespace velk {
+namespace velk::compat {
 
 // Index of the command word: the lower-case word, or the upper-case one
 // when the lower-case word is absent; -1 when neither is present.
@@ -57,4 +57,4 @@ int export_to_file(const export_format& format, const export_settings& settings,
                    const char* bin_file, File& input, std::optional<std::uint64_t> input_size,
                    const std::optional<std::string>& output_name);
 
-}  // namespace velk
+}  // namespace velk::compat

@@ -5,7 +5,7 @@
 #include "compat/console.hpp"
 #include "io/file.hpp"
 
-namespace velk {
+namespace velk::compat {
 
 bool input_refused(const char* name, input_use use, const char* line_end) {
     if (name == nullptr) return false;
@@ -24,4 +24,4 @@ bool input_refused(const char* name, input_use use, const char* line_end) {
     return false;
 }
 
-}  // namespace velk
+}  // namespace velk::compat

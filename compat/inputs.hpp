@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-namespace velk {
+namespace velk::compat {
 
 // How a command reads its input: streamed to the end (the text dump), or
 // measured first, because its output depends on the length before the
@@ -21,4 +21,4 @@ enum class input_use { streamed, measured };
 // A FIFO is never opened here, so a refusal never waits for a writer.
 bool input_refused(const char* name, input_use use, const char* line_end);
 
-}  // namespace velk
+}  // namespace velk::compat

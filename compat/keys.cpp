@@ -1,19 +1,9 @@
 #include "compat/keys.hpp"
 
 #include "compat/console.hpp"
+#include "formats/core/hex.hpp"
 
-namespace velk {
-namespace {
-
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-}  // namespace
-
+namespace velk::compat {
 hex_key_reading read_hex_key(const char* text) {
     if (text == nullptr) return {};
     std::uint32_t value = 0;
@@ -45,4 +35,4 @@ scramble_keys parse_scramble_keys(const std::array<const char*, 4>& texts) {
     return keys;
 }
 
-}  // namespace velk
+}  // namespace velk::compat

@@ -6,7 +6,7 @@
 
 #include "formats/scramble/scramble.hpp"
 
-namespace velk {
+namespace velk::compat {
 
 // A key string of bare hexadecimal digits (either case) read up to its NUL
 // or its first blank; only the last eight digits count. A '-' anywhere
@@ -28,4 +28,4 @@ scramble_keys parse_scramble_keys(const std::array<const char*, 4>& texts);
 // The key string the -oad options announce and use by default.
 inline constexpr const char* default_key = "00A5A5A5";
 
-}  // namespace velk
+}  // namespace velk::compat

@@ -5,7 +5,7 @@
 #include "compat/console.hpp"
 #include "io/file.hpp"
 
-namespace velk {
+namespace velk::compat {
 
 namespace {
 
@@ -61,4 +61,4 @@ bool overwrites_input(const std::string& output, std::initializer_list<const cha
     return false;
 }
 
-}  // namespace velk
+}  // namespace velk::compat

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace velk {
+namespace velk::compat {
 
 // Output name for input and suffix: the input's directory part (up to and
 // including its last '/' or '\') unchanged, then the stem of its base name
@@ -25,4 +25,4 @@ std::optional<std::string> derived_file_name(std::string_view input, std::string
 // inputs: writing it would destroy that input before it is read.
 bool overwrites_input(const std::string& output, std::initializer_list<const char*> inputs);
 
-}  // namespace velk
+}  // namespace velk::compat

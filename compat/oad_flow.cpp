@@ -4,7 +4,7 @@
 #include "compat/console.hpp"
 #include "io/file.hpp"
 
-namespace velk {
+namespace velk::compat {
 
 int end_failed_run(outcome how, std::optional<std::string>& working_file) {
     if (how == outcome::removal_exit) {
@@ -62,4 +62,4 @@ void print_banner_tail() {
     say("/**< @version v0.3 */\r\n");
 }
 
-}  // namespace velk
+}  // namespace velk::compat

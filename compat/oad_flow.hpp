@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-namespace velk {
+namespace velk::compat {
 
 // How a step of an -oad flow ended.
 enum class outcome {
@@ -42,4 +42,4 @@ void print_banner_head(const std::string& download_file);
 // Its last lines: who made it and the format version.
 void print_banner_tail();
 
-}  // namespace velk
+}  // namespace velk::compat

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstdlib>
 #include <optional>
 #include <span>
 #include <string>
@@ -15,9 +14,10 @@
 #include "compat/oad_options.hpp"
 #include "formats/oad/merge.hpp"
 #include "formats/oad/header.hpp"
+#include "io/clock.hpp"
 #include "io/file.hpp"
 
-namespace velk {
+namespace velk::compat {
 namespace {
 
 using u64 = std::uint64_t;
@@ -375,7 +375,7 @@ int merge_flow::run() {
 
 int oad_merge(int argc, const char* const* argv) {
     const std::optional<oad_options> options =
-        parse_oad_options(argc, argv, key_use::announced_only, std::getenv("SOURCE_DATE_EPOCH"));
+        parse_oad_options(argc, argv, key_use::announced_only, environment_variable("SOURCE_DATE_EPOCH"));
     if (!options) return 1;
     if (options->boot_file == nullptr || options->stack_file == nullptr ||
         options->app_file == nullptr) {
@@ -386,4 +386,4 @@ int oad_merge(int argc, const char* const* argv) {
     return merge_flow(*options).run();
 }
 
-}  // namespace velk
+}  // namespace velk::compat

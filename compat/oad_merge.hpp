@@ -2,8 +2,8 @@
 // The -oad command of velk-merge: boot, stack and app images merged at
 // their flash offsets, with an OAD header before the stack and the app.
 
-namespace velk {
+namespace velk::compat {
 
 int oad_merge(int argc, const char* const* argv);
 
-}  // namespace velk
+}  // namespace velk::compat

@@ -5,8 +5,9 @@
 #include "compat/args.hpp"
 #include "compat/console.hpp"
 #include "formats/oad/version.hpp"
+#include "io/clock.hpp"
 
-namespace velk {
+namespace velk::compat {
 namespace {
 
 // Where a value option stands, if anywhere; a value option that is the
@@ -47,14 +48,14 @@ bool number_option(int argc, const char* const* argv, std::string_view word,
 bool default_version(const char* source_date_epoch, std::uint32_t& version) {
     const source_date epoch = read_source_date_epoch(source_date_epoch);
     const std::optional<std::uint32_t> from_epoch =
-        epoch.what == source_date::kind::time ? default_image_version(epoch) : std::nullopt;
+        epoch.what == source_date::kind::time ? default_image_version(epoch, local_time_now) : std::nullopt;
     // A time too far ahead for the calendar is no more a date than a word.
     if (epoch.what == source_date::kind::malformed ||
         (epoch.what == source_date::kind::time && !from_epoch)) {
         say("SOURCE_DATE_EPOCH=%s is not a number of seconds since 1970\r\n", source_date_epoch);
         return false;
     }
-    version = from_epoch ? *from_epoch : default_image_version(epoch).value_or(0);
+    version = from_epoch ? *from_epoch : default_image_version(epoch, local_time_now).value_or(0);
     return true;
 }
 
@@ -127,4 +128,4 @@ std::optional<oad_options> parse_oad_options(int argc, const char* const* argv, 
     return o;
 }
 
-}  // namespace velk
+}  // namespace velk::compat

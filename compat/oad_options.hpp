@@ -7,7 +7,7 @@
 
 #include "compat/keys.hpp"
 
-namespace velk {
+namespace velk::compat {
 
 struct oad_options {
     std::uint32_t version = 0;
@@ -44,4 +44,4 @@ enum class key_use { announced_only, scrambles };
 std::optional<oad_options> parse_oad_options(int argc, const char* const* argv, key_use keys,
                                              const char* source_date_epoch);
 
-}  // namespace velk
+}  // namespace velk::compat

@@ -1,7 +1,6 @@
 #include "compat/oad_single.hpp"
 
 #include <cstdint>
-#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -12,9 +11,10 @@
 #include "compat/names.hpp"
 #include "compat/oad_flow.hpp"
 #include "compat/oad_options.hpp"
+#include "io/clock.hpp"
 #include "io/file.hpp"
 
-namespace velk {
+namespace velk::compat {
 namespace {
 
 using ull = unsigned long long;  // for printf's %llx
@@ -144,10 +144,10 @@ int single_flow::run() {
 
 int oad_single(int argc, const char* const* argv) {
     const std::optional<oad_options> options =
-        parse_oad_options(argc, argv, key_use::scrambles, std::getenv("SOURCE_DATE_EPOCH"));
+        parse_oad_options(argc, argv, key_use::scrambles, environment_variable("SOURCE_DATE_EPOCH"));
     if (!options) return 1;
     print_oad_start(options->version);
     return single_flow(*options).run();
 }
 
-}  // namespace velk
+}  // namespace velk::compat

@@ -6,7 +6,7 @@
 #include "compat/names.hpp"
 #include "io/file.hpp"
 
-namespace velk {
+namespace velk::compat {
 
 std::optional<txt_options> parse_txt_options(int argc, const char* const* argv) {
     txt_options o;
@@ -40,4 +40,4 @@ int bin2txt(int argc, const char* const* argv) {
     return export_to_file(text_dump_format(), o.cells, o.bin_file, input, std::nullopt, name);
 }
 
-}  // namespace velk
+}  // namespace velk::compat

@@ -7,7 +7,7 @@
 
 #include "formats/export/export.hpp"
 
-namespace velk {
+namespace velk::compat {
 
 struct txt_options {
     const char* bin_file = nullptr;               // borrowed from the argument vector
@@ -29,4 +29,4 @@ std::optional<txt_options> parse_txt_options(int argc, const char* const* argv);
 // line per failure; a dump cut short stays as written.
 int bin2txt(int argc, const char* const* argv);
 
-}  // namespace velk
+}  // namespace velk::compat

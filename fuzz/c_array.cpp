@@ -198,7 +198,7 @@ Expected run_command(const std::uint8_t* data, std::size_t size) {
     std::vector<const char*> argv;
     for (const std::string& a : args) argv.push_back(a.c_str());
     argv.push_back(nullptr);
-    check(velk::bin2c(static_cast<int>(args.size()), argv.data()) == 0);
+    check(velk::compat::bin2c(static_cast<int>(args.size()), argv.data()) == 0);
     std::fflush(stdout);
     return want;
 }

@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view suffix =
         cut == std::string_view::npos ? std::string_view("_crc.bin") : all.substr(cut + 1);
 
-    const auto name = velk::derive_file_name(input, suffix);
+    const auto name = velk::compat::derive_file_name(input, suffix);
     const std::size_t slash = input.find_last_of("/\\");
     const std::string_view dir = input.substr(0, slash == std::string_view::npos ? 0 : slash + 1);
     const std::string_view base = input.substr(dir.size());

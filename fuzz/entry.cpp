@@ -124,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::string& w : words) argv.push_back(w.c_str());
     argv.push_back(nullptr);
 
-    velk::velk_main(static_cast<int>(words.size()), argv.data(), velk::VELK_FUZZ_OAD_BODY);
+    velk::compat::velk_main(static_cast<int>(words.size()), argv.data(), velk::compat::VELK_FUZZ_OAD_BODY);
     std::fflush(stdout);
 
     for (const Image& img : images) {

@@ -47,7 +47,7 @@ std::string printed_by(std::uint32_t& value, const char* text) {
     std::fflush(stdout);
     const int saved = dup(STDOUT_FILENO);
     if (saved < 0 || dup2(capture_write, STDOUT_FILENO) < 0) std::abort();
-    value = velk::parse_hex_key(text);
+    value = velk::compat::parse_hex_key(text);
     std::fflush(stdout);
     if (dup2(saved, STDOUT_FILENO) < 0) std::abort();
     close(saved);
@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (got != want.value) std::abort();
     if (out != (want.bad ? " Error: Parameter failed!\n" : "")) std::abort();
     // The silent reader gives the same value and says whether it was bad.
-    const velk::hex_key_reading reading = velk::read_hex_key(text.c_str());
+    const velk::compat::hex_key_reading reading = velk::compat::read_hex_key(text.c_str());
     if (reading.value != want.value || reading.bad != want.bad) std::abort();
     return 0;
 }

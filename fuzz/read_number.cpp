@@ -9,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    const std::uint32_t got = velk::read_number(text.c_str());
+    const std::uint32_t got = velk::compat::read_number(text.c_str());
 
     // strtoull reads the same syntax; only its range differs.
     const char* p = text.c_str();

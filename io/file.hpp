@@ -3,6 +3,7 @@
 // blocks, and every failure reported to the caller. A write that fails, or a
 // close that cannot flush what was buffered, must never pass as success.
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -169,6 +170,7 @@ public:
     // Room for at least n bytes at the end of the buffer, to be committed
     // with commit(); n must not exceed the capacity.
     std::uint8_t* reserve(std::size_t n) {
+        assert(n <= buf_.size());
         if (buf_.size() - len_ < n) flush();
         return buf_.data() + len_;
     }

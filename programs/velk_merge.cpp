@@ -4,6 +4,6 @@
 #include "compat/oad_merge.hpp"
 
 int main(int argc, char** argv) {
-    velk::console_init();
-    return velk::velk_main(argc, argv, velk::oad_merge);
+    velk::compat::console_init();
+    return velk::compat::velk_main(argc, argv, velk::compat::oad_merge);
 }

@@ -4,6 +4,6 @@
 #include "compat/oad_single.hpp"
 
 int main(int argc, char** argv) {
-    velk::console_init();
-    return velk::velk_main(argc, argv, velk::oad_single);
+    velk::compat::console_init();
+    return velk::compat::velk_main(argc, argv, velk::compat::oad_single);
 }

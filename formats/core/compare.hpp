@@ -36,7 +36,6 @@ public:
     bool write(std::span<const std::uint8_t> bytes) override;
     // Reads what the expected side has left, which counts as differing.
     comparison finish();
-    std::uint64_t written() const { return result_.actual_length; }
 
 private:
     void note(std::uint64_t at, std::uint16_t actual, std::uint16_t expected);

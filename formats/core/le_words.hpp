@@ -1,7 +1,7 @@
 #pragma once
-// Little-endian words in byte buffers: 32-bit ones as the scrambler reads
-// and writes them in the flash CRC image, 64-bit ones as the text formats
-// store eight characters at a time.
+// Little-endian words in byte buffers: 16- and 32-bit ones as the OAD
+// header holds them, 32-bit ones as the scrambler and the CRC-32 read
+// them, 64-bit ones as the text formats store eight characters at a time.
 
 #include <array>
 #include <cstddef>
@@ -10,7 +10,16 @@
 
 namespace velk {
 
-inline std::uint32_t load_le32(const std::uint8_t* p) {
+constexpr std::uint16_t load_le16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+
+inline void store_le16(std::uint8_t* p, std::uint16_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+constexpr std::uint32_t load_le32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }

@@ -8,7 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <string_view>
+
+#include "formats/core/le_words.hpp"
+#include "io/cpu.hpp"
 
 namespace velk {
 
@@ -17,7 +19,6 @@ namespace velk {
 // the final XOR, the CRC of the ASCII digits "123456789" (check) and the
 // register left after a message followed by its own CRC (residue).
 struct crc_model {
-    std::string_view name;
     unsigned width;
     std::uint32_t poly;
     std::uint32_t init;
@@ -28,15 +29,16 @@ struct crc_model {
     std::uint32_t residue;
 };
 
-// The block checksum of the flash CRC image. To change the polynomial of
-// the flash blocks, change this entry: the tables follow.
+// The block checksum of the flash CRC image, CRC-16/CMS in the catalogue.
+// To change the polynomial of the flash blocks, change this entry: the
+// tables follow.
 inline constexpr crc_model crc16_cms_model{
-    "CRC-16/CMS", 16, 0x8005, 0xFFFF, false, false, 0x0000, 0xAEE7, 0x0000};
+    16, 0x8005, 0xFFFF, false, false, 0x0000, 0xAEE7, 0x0000};
 
-// The checksum in every OAD header: the common CRC-32 without its final
-// complement.
+// The checksum in every OAD header, CRC-32/JAMCRC in the catalogue: the
+// common CRC-32 without its final complement.
 inline constexpr crc_model crc32_jamcrc_model{
-    "CRC-32/JAMCRC", 32, 0x04C11DB7, 0xFFFFFFFF, true, true, 0x00000000, 0x340BC6D9, 0x00000000};
+    32, 0x04C11DB7, 0xFFFFFFFF, true, true, 0x00000000, 0x340BC6D9, 0x00000000};
 
 // Table-driven CRC for a 16-bit model that reflects neither its input nor
 // its output (data taken most significant bit first).
@@ -51,7 +53,9 @@ public:
 
     // Feeds bytes into a running register; a message may be fed piecewise.
     // Eight bytes at a time go through eight independent lookups, which
-    // keeps the register's dependency chain short on long inputs.
+    // keeps the register's dependency chain short on long inputs; on the
+    // flash image's 32-byte blocks this is also faster than a table per
+    // byte position of the block, which needs no register at all.
     static constexpr std::uint16_t update(std::uint16_t reg, std::span<const std::uint8_t> bytes) {
         const std::uint8_t* p = bytes.data();
         std::size_t left = bytes.size();
@@ -117,11 +121,9 @@ struct crc32_fold_constants {
     std::uint64_t k544, k480, k160, k96, k64, poly, mu;
 };
 
-// True when this machine has carry-less multiplication (x86-64 PCLMULQDQ).
-bool can_fold_crc32();
 // The register after running `reg` over `data`, whose length is a
 // multiple of 16 and at least 64, folded with carry-less multiplication;
-// only where can_fold_crc32().
+// only where cpu_has_pclmul().
 std::uint32_t fold_crc32(std::uint32_t reg, std::span<const std::uint8_t> data,
                          const crc32_fold_constants& k);
 
@@ -149,7 +151,7 @@ public:
     // Feeds bytes into a running register, eight at a time through eight
     // independent lookups (slicing-by-8), or folded (see above).
     static constexpr std::uint32_t update(std::uint32_t reg, std::span<const std::uint8_t> data) {
-        if (!std::is_constant_evaluated() && data.size() >= 64 && can_fold_crc32()) {
+        if (!std::is_constant_evaluated() && data.size() >= 64 && cpu_has_pclmul()) {
             const std::size_t whole = data.size() / 16 * 16;
             reg = fold_crc32(reg, data.first(whole), folds);
             data = data.subspan(whole);
@@ -157,9 +159,7 @@ public:
         const std::uint8_t* p = data.data();
         std::size_t n = data.size();
         for (; n >= 8; n -= 8, p += 8) {
-            const std::uint32_t lo =
-                reg ^ (std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 |
-                       std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24);
+            const std::uint32_t lo = reg ^ load_le32(p);
             reg = tables[7][lo & 0xFFu] ^ tables[6][(lo >> 8) & 0xFFu] ^
                   tables[5][(lo >> 16) & 0xFFu] ^ tables[4][lo >> 24] ^ tables[3][p[4]] ^
                   tables[2][p[5]] ^ tables[1][p[6]] ^ tables[0][p[7]];
@@ -255,54 +255,6 @@ private:
     }
 };
 
-// CRC-16 of messages of one fixed length N, each started afresh, for
-// reading back many short blocks. The register is linear in the message
-// bits, so a message's CRC is a constant (the start value run through N
-// zero bytes) XORed with one table entry per byte, the entry for value v
-// at position i being v's part of the register N - 1 - i bytes later.
-// The N lookups depend on nothing but their own byte, so they all run at
-// once, where update() has each step wait for the register of the last.
-template <const crc_model& model, std::size_t N>
-class Crc16Block {
-public:
-    // CRC of the N bytes at `bytes`.
-    static constexpr std::uint16_t compute(const std::uint8_t* bytes) {
-        std::uint16_t even = constant;
-        std::uint16_t odd = 0;
-        for (std::size_t i = 0; i + 1 < N; i += 2) {
-            even = static_cast<std::uint16_t>(even ^ tables[i][bytes[i]]);
-            odd = static_cast<std::uint16_t>(odd ^ tables[i + 1][bytes[i + 1]]);
-        }
-        if constexpr (N % 2 != 0) even = static_cast<std::uint16_t>(even ^ tables[N - 1][bytes[N - 1]]);
-        return Crc16<model>::finish(static_cast<std::uint16_t>(even ^ odd));
-    }
-
-private:
-    using crc = Crc16<model>;
-    using table = std::array<std::uint16_t, 256>;
-
-    static constexpr std::array<table, N> make_tables() {
-        std::array<table, N> t{};
-        for (unsigned v = 0; v < 256; ++v) {
-            const std::uint8_t byte[1] = {static_cast<std::uint8_t>(v)};
-            t[N - 1][v] = crc::update(0, byte);
-        }
-        constexpr std::uint8_t zero[1] = {0};
-        for (std::size_t i = N - 1; i-- > 0;) {
-            for (unsigned v = 0; v < 256; ++v) t[i][v] = crc::update(t[i + 1][v], zero);
-        }
-        return t;
-    }
-    static constexpr std::uint16_t make_constant() {
-        std::uint16_t reg = crc::start();
-        constexpr std::uint8_t zero[1] = {0};
-        for (std::size_t i = 0; i < N; ++i) reg = crc::update(reg, zero);
-        return reg;
-    }
-    static constexpr std::array<table, N> tables = make_tables();
-    static constexpr std::uint16_t constant = make_constant();
-};
-
 using crc16_cms = Crc16<crc16_cms_model>;
 using crc32_jamcrc = Crc32<crc32_jamcrc_model>;
 
@@ -316,6 +268,5 @@ static_assert(crc32_jamcrc::folds.k544 == 0x154442bd4 && crc32_jamcrc::folds.k48
 static_assert(crc32_jamcrc::folds.k160 == 0x1751997d0 && crc32_jamcrc::folds.k96 == 0x0ccaa009e);
 static_assert(crc32_jamcrc::folds.k64 == 0x163cd6124);
 static_assert(crc32_jamcrc::folds.poly == 0x1db710641 && crc32_jamcrc::folds.mu == 0x1f7011641);
-static_assert(Crc16Block<crc16_cms_model, 9>::compute(detail::check_digits) == crc16_cms_model.check);
 
 }  // namespace velk

@@ -7,6 +7,8 @@
 
 #include "formats/crc/crc.hpp"
 
+#include <cassert>
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -14,8 +16,6 @@
 namespace velk {
 
 #if defined(__x86_64__)
-
-bool can_fold_crc32() { return __builtin_cpu_supports("pclmul") != 0; }
 
 namespace {
 
@@ -32,6 +32,7 @@ __attribute__((target("pclmul,sse2"))) __m128i load(const std::uint8_t* at) {
 
 __attribute__((target("pclmul,sse2"))) std::uint32_t fold_crc32(
     std::uint32_t reg, std::span<const std::uint8_t> data, const crc32_fold_constants& k) {
+    assert(data.size() >= 64 && data.size() % 16 == 0);
     const std::uint8_t* p = data.data();
     std::size_t left = data.size();
 
@@ -72,10 +73,8 @@ __attribute__((target("pclmul,sse2"))) std::uint32_t fold_crc32(
 
 #else
 
-bool can_fold_crc32() { return false; }
-
 std::uint32_t fold_crc32(std::uint32_t reg, std::span<const std::uint8_t>, const crc32_fold_constants&) {
-    return reg;  // never called: can_fold_crc32() is false
+    return reg;  // never called: cpu_has_pclmul() is false
 }
 
 #endif

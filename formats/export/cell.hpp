@@ -8,12 +8,14 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <span>
 #include <string_view>
 
+#include "formats/core/hex.hpp"
 #include "formats/core/le_words.hpp"
 #include "formats/pieces/pieces.hpp"
 #include "formats/export/wide_cells.hpp"
@@ -29,6 +31,7 @@ namespace velk {
 // `Source` is anything whose get() returns the next byte or -1 at its end.
 template <class Source>
 int read_cell(Source& in, int size, std::uint32_t& value) {
+    assert(size == 1 || size == 2 || size == 4);
     std::uint32_t cell = 0;
     int k = 0;
     for (; k < size; ++k) {
@@ -51,19 +54,6 @@ private:
     const std::uint8_t* at_;
     const std::uint8_t* end_;
 };
-
-namespace detail {
-constexpr std::array<std::array<char, 2>, 256> make_hex_digit_pairs() {
-    constexpr char digits[] = "0123456789ABCDEF";
-    std::array<std::array<char, 2>, 256> pairs{};
-    for (std::size_t b = 0; b < pairs.size(); ++b) pairs[b] = {digits[b >> 4], digits[b & 0xF]};
-    return pairs;
-}
-}  // namespace detail
-
-// The two upper-case hexadecimal digits of every byte value, high first.
-inline constexpr std::array<std::array<char, 2>, 256> hex_digit_pairs =
-    detail::make_hex_digit_pairs();
 
 // Copies a short fixed text to `out`; returns the end of the copy.
 template <std::size_t N>

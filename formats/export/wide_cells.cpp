@@ -1,22 +1,17 @@
 #include "formats/export/wide_cells.hpp"
 
+#include <cassert>
+
+#include "io/cpu.hpp"
+
 #if defined(__x86_64__)
 #define VELK_WIDE_CELLS 1
 #include <immintrin.h>
 #endif
 
 namespace velk {
-namespace {
-
-#if VELK_WIDE_CELLS
-bool machine_can_shuffle() { return __builtin_cpu_supports("ssse3") != 0; }
-#else
-bool machine_can_shuffle() { return false; }
-#endif
-
-}  // namespace
-
 wide_cells::wide_cells(int size, bool prefix, std::string_view separator) {
+    assert(size == 1 || size == 2 || size == 4);
     const auto cell_bytes = static_cast<std::size_t>(size);
     const std::size_t prefix_length = prefix ? 2 : 0;
     const std::size_t separator_length = separator.size() < 2 ? separator.size() : 2;
@@ -24,7 +19,7 @@ wide_cells::wide_cells(int size, bool prefix, std::string_view separator) {
     cells_per_group_ = 16 / cell_bytes;
     group_length_ = cells_per_group_ * cell_length;
     vectors_ = (group_length_ + 15) / 16;
-    if (vectors_ > max_vectors || !machine_can_shuffle()) return;
+    if (vectors_ > max_vectors || !cpu_has_ssse3()) return;
 
     for (std::size_t at = 0; at < vectors_ * 16; ++at) {
         std::uint8_t& high = high_[at / 16][at % 16];

@@ -1,10 +1,9 @@
 #include "formats/flash_crc/reader.hpp"
 
 #include <algorithm>
-#include <cstring>
 
 #include "formats/crc/crc.hpp"
-#include "formats/core/le_words.hpp"
+#include "formats/core/erased.hpp"
 
 namespace velk {
 namespace {
@@ -12,12 +11,10 @@ namespace {
 constexpr std::uint64_t padding_unit = 256;
 
 // Every block's CRC-16 covers exactly its 32 data bytes.
-using block_crc = Crc16Block<crc16_cms_model, block_data_bytes>;
-constexpr std::size_t word_bytes = 4;
-
-bool erased(std::span<const std::uint8_t> bytes) {
-    return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0xFF; });
+std::uint16_t block_crc(const std::uint8_t* block) {
+    return crc16_cms::compute(std::span(block, block_data_bytes));
 }
+static_assert(word_scrambler::block_bytes == block_data_bytes);
 
 // The block that ends `blocks` blocks into an image of `size` bytes whose
 // last tail.size() bytes are `tail`; null when the tail does not hold it.
@@ -33,7 +30,7 @@ const std::uint8_t* block_in_tail(std::uint64_t size, std::span<const std::uint8
 }  // namespace
 
 bool block_crc_ok(const std::uint8_t* block) {
-    const std::uint16_t crc = block_crc::compute(block);
+    const std::uint16_t crc = block_crc(block);
     return block[block_data_bytes] == (crc >> 8) && block[block_data_bytes + 1] == (crc & 0xFF);
 }
 
@@ -62,7 +59,7 @@ flash_crc_layout padded_flash_layout(std::uint64_t size, std::span<const std::ui
         }
         if (const std::uint8_t* last = block_in_tail(size, tail, n)) {
             if (!block_crc_ok(last)) cost += 2;
-            if (erased(std::span(last, block_bytes))) cost += 1;
+            if (all_erased(std::span(last, block_bytes))) cost += 1;
         } else if (n != 0) {
             continue;
         }
@@ -86,7 +83,7 @@ bool reads_as_padded(std::uint64_t size, std::span<const std::uint8_t> tail) {
     // likely a plain image grown.
     const flash_crc_layout padded = padded_flash_layout(size, tail);
     const std::uint64_t after = padded.tail();
-    return after >= block_bytes && after <= tail.size() && erased(tail.last(static_cast<std::size_t>(after)));
+    return after >= block_bytes && after <= tail.size() && all_erased(tail.last(static_cast<std::size_t>(after)));
 }
 
 block_evidence sample_blocks(std::span<const std::uint8_t> head, std::uint64_t blocks,
@@ -107,7 +104,7 @@ flash_crc_checker::flash_crc_checker(const flash_crc_layout& layout, problem_lis
 void flash_crc_checker::check_blocks(const std::uint8_t* blocks, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint8_t* block = blocks + i * block_bytes;
-        const std::uint16_t crc = block_crc::compute(block);
+        const std::uint16_t crc = block_crc(block);
         const auto stored = static_cast<std::uint16_t>(block[block_data_bytes] << 8 |
                                                        block[block_data_bytes + 1]);
         if (crc != stored) {
@@ -123,19 +120,10 @@ void flash_crc_checker::check_blocks(const std::uint8_t* blocks, std::size_t cou
     }
     if (data_ != nullptr && data_ok_) {
         data_buffer_.resize(count * block_data_bytes);
+        // The scrambler's addresses are the raw image's offsets, 32 bits.
         for (std::size_t i = 0; i < count; ++i) {
-            const std::uint8_t* from = blocks + i * block_bytes;
-            std::uint8_t* to = data_buffer_.data() + i * block_data_bytes;
-            if (scrambler_.off()) {
-                std::memcpy(to, from, block_data_bytes);
-                continue;
-            }
-            // The scrambler's addresses are the raw image's offsets, 32 bits.
-            const std::uint32_t block_mask =
-                scrambler_.mask(static_cast<std::uint32_t>((next_block_ + i) * block_data_bytes));
-            for (std::uint32_t j = 0; j < block_data_bytes; j += word_bytes) {
-                store_le32(to + j, load_le32(from + j) ^ block_mask ^ scrambler_.offset_part(j));
-            }
+            scrambler_.scramble_block(static_cast<std::uint32_t>((next_block_ + i) * block_data_bytes),
+                                      blocks + i * block_bytes, data_buffer_.data() + i * block_data_bytes);
         }
         data_ok_ = data_->write(data_buffer_);
     }

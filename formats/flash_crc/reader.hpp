@@ -85,8 +85,6 @@ public:
 
     std::uint64_t bad_blocks() const { return bad_blocks_; }
     std::uint64_t padding_not_erased() const { return padding_not_erased_; }
-    // Bytes fed so far.
-    std::uint64_t position() const { return at_; }
 
 private:
     void check_blocks(const std::uint8_t* blocks, std::size_t count);

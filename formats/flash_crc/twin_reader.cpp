@@ -2,17 +2,13 @@
 
 #include <algorithm>
 
+#include "formats/core/hex.hpp"
 #include "formats/flash_crc/writer.hpp"
 
 namespace velk {
 namespace {
 
-// The value of a lower-case hexadecimal digit, or -1.
-int lower_digit(std::uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
+int lower_digit(std::uint8_t c) { return lower_hex_digit(static_cast<char>(c)); }
 
 bool good_line(const std::uint8_t* line) {
     return lower_digit(line[0]) >= 0 && lower_digit(line[1]) >= 0 && line[2] == '\r' &&

@@ -23,8 +23,6 @@ public:
 
     std::size_t read(std::span<std::uint8_t> buf) override;
     bool error() const override { return text_.error(); }
-    // Lines read so far.
-    std::uint64_t lines() const { return lines_; }
 
 private:
     byte_source& text_;

@@ -1,6 +1,7 @@
 #include "formats/flash_crc/writer.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <array>
 #include <cinttypes>
 #include <cstring>
@@ -21,7 +22,6 @@ namespace {
 // Blocks converted per pass: 256 KiB of input, 272 KiB of image and
 // 1088 KiB of twin, so memory stays the same whatever the input's size.
 constexpr std::size_t chunk_blocks = 8192;
-constexpr std::size_t word_bytes = 4;
 
 // The twin's four bytes for every byte value, two lower-case digits, CR
 // and LF, as a little-endian word: the first digit in its lowest byte.
@@ -194,27 +194,17 @@ std::uint64_t crc_image_size(std::uint64_t input_size) {
 
 void scramble_blocks(std::span<const std::uint8_t> input, std::span<std::uint8_t> image,
                      std::uint32_t first_address, const word_scrambler& scrambler) {
+    assert(input.size() % block_data_bytes == 0);
+    assert(image.size() >= input.size() / block_data_bytes * block_bytes);
     const std::size_t blocks = input.size() / block_data_bytes;
-    // With the master switch off every mask is 0: the data go through as is.
-    const bool copy = scrambler.off();
     for (std::size_t i = 0; i < blocks; ++i) {
-        const std::uint8_t* from = input.data() + i * block_data_bytes;
-        std::uint8_t* to = image.data() + i * block_bytes;
-        if (copy) {
-            std::memcpy(to, from, block_data_bytes);
-            continue;
-        }
-        // The words' addresses are the block's with bits 2-4 set, so each
-        // mask is the block's and what those bits add.
-        const std::uint32_t block_mask =
-            scrambler.mask(static_cast<std::uint32_t>(first_address + i * block_data_bytes));
-        for (std::uint32_t j = 0; j < block_data_bytes; j += word_bytes) {
-            store_le32(to + j, load_le32(from + j) ^ block_mask ^ scrambler.offset_part(j));
-        }
+        scrambler.scramble_block(static_cast<std::uint32_t>(first_address + i * block_data_bytes),
+                                 input.data() + i * block_data_bytes, image.data() + i * block_bytes);
     }
 }
 
 void crc16_blocks(std::span<std::uint8_t> image) {
+    assert(image.size() % block_bytes == 0);
     for (std::size_t at = 0; at + block_bytes <= image.size(); at += block_bytes) {
         const std::uint16_t crc = crc16_cms::compute(image.subspan(at, block_data_bytes));
         image[at + block_data_bytes] = static_cast<std::uint8_t>(crc >> 8);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "formats/core/hex.hpp"
+
 namespace velk {
 namespace {
 
@@ -13,12 +15,7 @@ constexpr std::uint8_t extended_linear_address_record = 0x04;
 // ":" and the digits of count, address, type, 255 data bytes and checksum.
 constexpr std::size_t longest_line = 1 + 2 * (1 + 2 + 1 + 255 + 1);
 
-int digit(std::uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
+int digit(std::uint8_t c) { return hex_digit(static_cast<char>(c)); }
 
 struct record {
     std::uint8_t count = 0;

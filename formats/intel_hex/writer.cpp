@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "formats/core/erased.hpp"
+#include "formats/core/hex.hpp"
+
 namespace velk {
 namespace {
 
@@ -9,16 +12,10 @@ constexpr std::uint8_t data_record = 0x00;
 constexpr std::uint8_t end_of_file_record = 0x01;
 constexpr std::uint8_t extended_linear_address_record = 0x04;
 
-constexpr char digits[] = "0123456789ABCDEF";
-
 std::uint8_t* put_byte(std::uint8_t* at, std::uint8_t value) {
-    at[0] = static_cast<std::uint8_t>(digits[value >> 4]);
-    at[1] = static_cast<std::uint8_t>(digits[value & 0xF]);
+    at[0] = static_cast<std::uint8_t>(hex_digit_pairs[value][0]);
+    at[1] = static_cast<std::uint8_t>(hex_digit_pairs[value][1]);
     return at + 2;
-}
-
-bool all_erased(std::span<const std::uint8_t> data) {
-    return std::all_of(data.begin(), data.end(), [](std::uint8_t b) { return b == 0xFF; });
 }
 
 }  // namespace

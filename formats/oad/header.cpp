@@ -1,41 +1,33 @@
 #include "formats/oad/header.hpp"
 
+#include <cassert>
+
+#include "formats/core/le_words.hpp"
+
 namespace velk {
-namespace {
-
-void put_le(std::uint8_t* at, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-std::uint32_t get_le(const std::uint8_t* at, int bytes) {
-    std::uint32_t value = 0;
-    for (int i = 0; i < bytes; ++i) value |= std::uint32_t{at[i]} << (8 * i);
-    return value;
-}
-
-}  // namespace
 
 std::array<std::uint8_t, oad_header_size> encode_oad_header(const oad_header& h) {
     std::array<std::uint8_t, oad_header_size> out{};
-    put_le(&out[0], h.crc, 4);
-    put_le(&out[4], h.version, 2);
-    put_le(&out[6], h.length_words, 2);
-    put_le(&out[8], h.uid, 4);
+    store_le32(&out[0], h.crc);
+    store_le16(&out[4], h.version);
+    store_le16(&out[6], h.length_words);
+    store_le32(&out[8], h.uid);
     out[12] = h.reserved[0];
     out[13] = h.reserved[1];
-    put_le(&out[14], h.rom_version, 2);
+    store_le16(&out[14], h.rom_version);
     return out;
 }
 
 oad_header decode_oad_header(std::span<const std::uint8_t> bytes) {
+    assert(bytes.size() >= oad_header_size);
     const std::uint8_t* b = bytes.data();
     oad_header h;
-    h.crc = get_le(b, 4);
-    h.version = static_cast<std::uint16_t>(get_le(b + 4, 2));
-    h.length_words = static_cast<std::uint16_t>(get_le(b + 6, 2));
-    h.uid = get_le(b + 8, 4);
+    h.crc = load_le32(b);
+    h.version = load_le16(b + 4);
+    h.length_words = load_le16(b + 6);
+    h.uid = load_le32(b + 8);
     h.reserved = {b[12], b[13]};
-    h.rom_version = static_cast<std::uint16_t>(get_le(b + 14, 2));
+    h.rom_version = load_le16(b + 14);
     return h;
 }
 

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "formats/core/erased.hpp"
 #include "formats/crc/crc.hpp"
 #include "io/file.hpp"
 
@@ -209,9 +210,7 @@ std::optional<layout_error> check_fit(const merge_layout& layout, merge_part par
     std::array<std::uint8_t, oad_header_size> tail{};
     const auto covered = static_cast<std::size_t>(end - header_at);
     const bool read = static_cast<bool>(image.read_at(header_at - at, std::span(tail.data(), covered)));
-    const bool all_erased =
-        read && std::all_of(tail.begin(), tail.begin() + covered, [](auto b) { return b == 0xFF; });
-    if (all_erased) return std::nullopt;
+    if (read && all_erased(std::span(tail).first(covered))) return std::nullopt;
     e.into = boot ? obstacle::stack_header : obstacle::app_header;
     e.at = header_at;
     return e;

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "io/clock.hpp"
+
 namespace velk {
 
 std::uint32_t version_from_time(const std::tm& when) {
@@ -28,29 +30,15 @@ source_date read_source_date_epoch(const char* value) {
     return {source_date::kind::time, static_cast<std::time_t>(seconds)};
 }
 
-std::optional<std::uint32_t> default_image_version(const source_date& epoch) {
-    std::tm parts{};
+std::optional<std::uint32_t> default_image_version(const source_date& epoch, local_clock now) {
+    std::optional<std::tm> when;
     switch (epoch.what) {
-        case source_date::kind::malformed:
-            return std::nullopt;
-        case source_date::kind::time: {
-#if defined(_WIN32)
-            if (gmtime_s(&parts, &epoch.seconds) != 0) return std::nullopt;
-#else
-            if (gmtime_r(&epoch.seconds, &parts) == nullptr) return std::nullopt;
-#endif
-            return version_from_time(parts);
-        }
-        case source_date::kind::unset:
-            break;
+        case source_date::kind::malformed: return std::nullopt;
+        case source_date::kind::time: when = utc_time(epoch.seconds); break;
+        case source_date::kind::unset: when = now(); break;
     }
-    const std::time_t now = std::time(nullptr);
-#if defined(_WIN32)
-    if (localtime_s(&parts, &now) != 0) return std::nullopt;
-#else
-    if (localtime_r(&now, &parts) == nullptr) return std::nullopt;
-#endif
-    return version_from_time(parts);
+    if (!when) return std::nullopt;
+    return version_from_time(*when);
 }
 
 }  // namespace velk

@@ -22,9 +22,13 @@ struct source_date {
 };
 source_date read_source_date_epoch(const char* value);
 
+// The local time of the build, as the caller's clock tells it (io's
+// local_time_now); nothing when it cannot.
+using local_clock = std::optional<std::tm> (*)();
+
 // The default version: from SOURCE_DATE_EPOCH in UTC when it holds a time,
-// else from the local clock. Nothing when the variable is malformed or the
-// time cannot be broken down.
-std::optional<std::uint32_t> default_image_version(const source_date& epoch);
+// else from `now`, asked only then. Nothing when the variable is
+// malformed or the time cannot be broken down.
+std::optional<std::uint32_t> default_image_version(const source_date& epoch, local_clock now);
 
 }  // namespace velk

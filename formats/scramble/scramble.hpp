@@ -4,7 +4,12 @@
 // four key words, so scrambling twice with the same keys gives the data back.
 
 #include <array>
+#include <cassert>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+
+#include "formats/core/le_words.hpp"
 
 namespace velk {
 
@@ -63,6 +68,26 @@ public:
     // What the bits of `offset` (below 256) add to a mask:
     // mask(a | offset) == mask(a) ^ offset_part(offset) whenever a & offset == 0.
     std::uint32_t offset_part(std::uint32_t offset) const { return bytes_[0][offset]; }
+
+    // Bytes in one block of the flash CRC image: eight words.
+    static constexpr std::size_t block_bytes = 32;
+
+    // Scrambles the block of 32 bytes at `from`, eight little-endian words
+    // whose first lies at `address` (a multiple of 32), into the 32 bytes
+    // at `to`, which do not overlap them. Scrambling again gives them back.
+    // The words' addresses are the block's with bits 2-4 set, so each mask
+    // is the block's and what those bits add.
+    void scramble_block(std::uint32_t address, const std::uint8_t* from, std::uint8_t* to) const {
+        assert(address % block_bytes == 0);
+        if (off_) {
+            std::memcpy(to, from, block_bytes);
+            return;
+        }
+        const std::uint32_t block_mask = mask(address);
+        for (std::uint32_t j = 0; j < block_bytes; j += 4) {
+            store_le32(to + j, load_le32(from + j) ^ block_mask ^ offset_part(j));
+        }
+    }
 
 private:
     bool off_;

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "compat/args.hpp"
+#include "formats/core/hex.hpp"
 
-namespace velk {
+namespace velk::compat {
 namespace {
 
 struct Argv {
@@ -70,6 +73,39 @@ TEST(ReadNumber, Behaves_Like32BitStrtoulBase0) {
         EXPECT_EQ(read_number(c.text), c.value) << '"' << c.text << '"';
     }
     EXPECT_EQ(read_number(nullptr), 0u);
+}
+
+}  // namespace
+}  // namespace velk::compat
+
+namespace velk {
+namespace {
+
+// The digit readers against the C library's own reading of one character
+// in base 36 (strtol takes digits of either case).
+TEST(DigitValue, AgreesWithStrtolForEveryCharacter) {
+    for (int i = 1; i < 256; ++i) {
+        const char text[2] = {static_cast<char>(i), '\0'};
+        char* end = nullptr;
+        const long library = std::strtol(text, &end, 36);
+        const int expected = end == text + 1 ? static_cast<int>(library) : 36;
+        EXPECT_EQ(digit_value(text[0]), expected) << i;
+        EXPECT_EQ(hex_digit(text[0]), expected < 16 ? expected : -1) << i;
+        const bool upper = i >= 'A' && i <= 'Z';
+        EXPECT_EQ(lower_hex_digit(text[0]), expected < 16 && !upper ? expected : -1) << i;
+    }
+}
+
+TEST(HexText, AgreesWithPrintfForWidthsAndValues) {
+    const std::uint64_t values[] = {0, 1, 0xF, 0x10, 0xABCDEF, 0xFFFFFFFF, 0x100000000, UINT64_MAX};
+    for (const std::uint64_t v : values) {
+        for (const int digits : {1, 2, 4, 8, 16}) {
+            char text[32];
+            std::snprintf(text, sizeof text, "0x%0*llX", digits, static_cast<unsigned long long>(v));
+            EXPECT_EQ(hex_text(v, digits), text) << v << " " << digits;
+        }
+    }
+    EXPECT_EQ(hex_text(0x2A), "0x2A");
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 namespace velk {
 namespace {
 
+using namespace compat;
 using test::Bytes;
 using test::Sandbox;
 namespace fs = std::filesystem;

@@ -9,7 +9,7 @@
 #include "compat/inputs.hpp"
 #include "harness.hpp"
 
-namespace velk {
+namespace velk::compat {
 namespace {
 
 TEST(InputRefused, DirectoriesAlwaysAndUnmeasurableFilesWhenMeasured) {
@@ -51,4 +51,4 @@ TEST(InputRefused, DirectoriesAlwaysAndUnmeasurableFilesWhenMeasured) {
 }
 
 }  // namespace
-}  // namespace velk
+}  // namespace velk::compat

@@ -5,7 +5,7 @@
 
 #include "compat/names.hpp"
 
-namespace velk {
+namespace velk::compat {
 namespace {
 
 constexpr const char* attention = "Attention: maybe the input file is not binary file\r\n";
@@ -95,4 +95,4 @@ TEST(DeriveFileName, NoStemGivesOneLineAndNoName) {
 }
 
 }  // namespace
-}  // namespace velk
+}  // namespace velk::compat

@@ -13,9 +13,10 @@
 #include "compat/keys.hpp"
 #include "compat/oad_options.hpp"
 #include "formats/oad/version.hpp"
+#include "io/clock.hpp"
 #include "support.hpp"
 
-namespace velk {
+namespace velk::compat {
 namespace {
 
 // Each notice alone: the lines of a run that gave every other option.
@@ -50,9 +51,9 @@ private:
 
 TEST_F(OadOptions, DefaultsAreAppliedAndAnnouncedInOrder) {
     for (const char* epoch : {static_cast<const char*>(nullptr), ""}) {  // both mean unset
-        const std::optional<std::uint32_t> before = default_image_version({});
+        const std::optional<std::uint32_t> before = default_image_version({}, local_time_now);
         const auto o = parse({"-oad", "b.bin", "s.bin", "a.bin"}, key_use::scrambles, epoch);
-        const std::optional<std::uint32_t> after = default_image_version({});
+        const std::optional<std::uint32_t> after = default_image_version({}, local_time_now);
         ASSERT_TRUE(o && before && after);
         EXPECT_TRUE(o->version == *before || o->version == *after) << o->version;
         EXPECT_EQ(out, test::oad_notices({.version = o->version, .version_given = false}));
@@ -347,9 +348,27 @@ TEST(ImageVersion, SourceDateEpochIsUnsetATimeOrMalformed) {
             EXPECT_EQ(d.seconds, c.seconds) << c.value;
         }
     }
-    EXPECT_FALSE(default_image_version({kind::malformed, 0}));
-    EXPECT_EQ(default_image_version({kind::time, 1700000000}), 2023u + 10 + 14 + 22 + 13 + 20);
+    EXPECT_FALSE(default_image_version({kind::malformed, 0}, local_time_now));
+    EXPECT_EQ(default_image_version({kind::time, 1700000000}, local_time_now), 2023u + 10 + 14 + 22 + 13 + 20);
+}
+
+// The clock is asked only when SOURCE_DATE_EPOCH is unset, and a clock
+// that cannot tell the time gives no version.
+TEST(ImageVersion, TheLocalClockServesOnlyWhenTheVariableIsUnset) {
+    using kind = source_date::kind;
+    const local_clock fixed = [] {
+        std::tm when{};
+        when.tm_year = 2018 - 1900;
+        when.tm_mon = 3;
+        when.tm_mday = 20;
+        return std::optional<std::tm>(when);
+    };
+    const local_clock broken = [] { return std::optional<std::tm>(); };
+    EXPECT_EQ(default_image_version({kind::unset, 0}, fixed), 2018u + 3 + 20);
+    EXPECT_FALSE(default_image_version({kind::unset, 0}, broken));
+    EXPECT_EQ(default_image_version({kind::time, 0}, broken), 1970u + 0 + 1);
+    EXPECT_FALSE(default_image_version({kind::malformed, 0}, fixed));
 }
 
 }  // namespace
-}  // namespace velk
+}  // namespace velk::compat
