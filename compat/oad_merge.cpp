@@ -60,8 +60,13 @@ private:
     std::optional<std::string> stack_oad_;
     std::optional<std::string> app_oad_;
 
+    // The lengths measured as the inputs are copied, and the plan they make:
+    // every offset and length after the copy comes from it.
+    u64 boot_len_ = 0;
+    u64 stack_len_ = 0;
+    u64 app_len_ = 0;
     merge_plan plan_{};
-    u64 merge_bin_len_ = 0;
+    u64 merge_bin_len_ = 0;  // the intermediate as measured: the plan's data_end()
     u64 pad_len_ = 0;
     u64 oad_stack_app_bin_len_ = 0;
     u64 oad_app_bin_len_ = 0;
@@ -186,7 +191,7 @@ outcome merge_flow::build_intermediate() {
         say("%s file can not be opened\r\n", o_.boot_file);
         return outcome::closing_exit;
     }
-    const u64 b = boot.size().value_or(0);
+    const u64 b = boot_len_ = boot.size().value_or(0);
     if (!fits(merge_part::boot, boot, b)) return outcome::removal_exit;
     if (auto r = copy_image(boot, o_.boot_file, b, writer, "write boot unsuccessfully in merge\r\n");
         r != outcome::done)
@@ -206,7 +211,7 @@ outcome merge_flow::build_intermediate() {
         say("%s file can not be opened\r\n", o_.stack_file);
         return outcome::closing_exit;
     }
-    const u64 s = stack.size().value_or(0);
+    const u64 s = stack_len_ = stack.size().value_or(0);
     if (!fits(merge_part::stack, stack, s)) return outcome::removal_exit;
     if (auto r = copy_image(stack, o_.stack_file, s, writer, "write bin unsuccessfully in oad.\r\n");
         r != outcome::done)
@@ -223,7 +228,7 @@ outcome merge_flow::build_intermediate() {
         say("%s file can not be opened\r\n", o_.app_file);
         return outcome::closing_exit;
     }
-    const u64 a = app.size().value_or(0);
+    const u64 a = app_len_ = app.size().value_or(0);
     if (auto r = copy_image(app, o_.app_file, a, writer, "write bin unsuccessfully in oad.\r\n");
         r != outcome::done)
         return r;
@@ -248,14 +253,15 @@ outcome merge_flow::append_padding() {
     }
     // Every later length is taken from this one; an intermediate that is not
     // what was written (a link to a device, say) must stop the run here.
-    if (*length != tracker_.position()) {
+    plan_ = merge_plan{layout_, boot_len_, stack_len_, app_len_};
+    if (*length != tracker_.position() || *length != plan_.data_end()) {
         say("%s file can not be read\r\n", intermediate_->c_str());
         return outcome::removal_exit;
     }
     merge_bin_len_ = *length;
     // 1 to 256 bytes: the stack-and-app region always ends on a 256-byte
     // boundary with at least one erased byte.
-    pad_len_ = 256 - ((merge_bin_len_ - (M_ - header_size)) & 0xFF);
+    pad_len_ = plan_.end_padding();
 
     BlockWriter writer(out);
     put_fill(writer, pad_len_);
@@ -263,8 +269,8 @@ outcome merge_flow::append_padding() {
         say("write merge flie 0xff unsuccessfully.\r\n");
         return outcome::closing_exit;
     }
-    oad_stack_app_bin_len_ = merge_bin_len_ - (M_ - header_size) + pad_len_;
-    oad_app_bin_len_ = merge_bin_len_ - (L_ - header_size) + pad_len_;
+    oad_stack_app_bin_len_ = plan_.stack_image_length();
+    oad_app_bin_len_ = plan_.app_image_length();
     say("oad_stack_app_bin_len=%llx\r\n", static_cast<ull>(oad_stack_app_bin_len_));
     say("oad_app_bin_len=%llx\r\n", static_cast<ull>(oad_app_bin_len_));
     for (const auto& [what, len] : {std::pair{"stack", oad_stack_app_bin_len_},
@@ -279,8 +285,6 @@ outcome merge_flow::append_padding() {
 }
 
 void merge_flow::fill_headers() {
-    plan_.layout = layout_;
-    plan_.app_length = merge_bin_len_ - L_;
     headers_ = tracker_.finish(plan_, {.version = o_.version,
                                        .stack_uid = o_.stack_app_uid,
                                        .app_uid = o_.app_uid,
@@ -307,14 +311,14 @@ outcome merge_flow::write_merged() {
     // hit: a header or the data around it.
     const auto stack_bytes = encode_oad_header(headers_.stack);
     const auto app_bytes = encode_oad_header(headers_.app);
-    const u64 total = merge_bin_len_ + pad_len_;
+    const u64 total = plan_.total_length();
     const struct {
         u64 length;
         const std::array<std::uint8_t, header_size>* header;
     } runs[] = {
-        {M_ - header_size, nullptr},
+        {plan_.stack_header_at(), nullptr},
         {header_size, &stack_bytes},
-        {L_ - header_size - M_, nullptr},
+        {plan_.app_header_at() - M_, nullptr},
         {header_size, &app_bytes},
         {total - L_, nullptr},
     };
@@ -347,7 +351,7 @@ outcome merge_flow::cut_oad_image(const char* suffix, u64 from,
                                   std::optional<std::string>& name) {
     name = derive_file_name(o_.app_file, suffix);
     if (!name) return outcome::closing_exit;
-    return copy_part(*merged_, from, merge_bin_len_ + pad_len_ - from, *name,
+    return copy_part(*merged_, from, plan_.total_length() - from, *name,
                      "write oad bin err\r\n");
 }
 
@@ -359,8 +363,8 @@ int merge_flow::run() {
         fill_headers();
         result = write_merged();
     }
-    if (result == outcome::done) result = cut_oad_image("_stack.bin", M_ - header_size, stack_oad_);
-    if (result == outcome::done) result = cut_oad_image("_app.bin", L_ - header_size, app_oad_);
+    if (result == outcome::done) result = cut_oad_image("_stack.bin", plan_.stack_header_at(), stack_oad_);
+    if (result == outcome::done) result = cut_oad_image("_app.bin", plan_.app_header_at(), app_oad_);
     if (result != outcome::done) return end_failed_run(result, intermediate_);
 
     remove_working_file(intermediate_);
