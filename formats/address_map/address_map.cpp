@@ -130,22 +130,19 @@ status check_overlaps(const address_map& map, std::string& why) {
     return {};
 }
 
-address_map crop(const address_map& map, std::uint64_t start, std::uint64_t end) {
-    address_map cut;
-    cut.chunks = map.chunks;
-    cut.file = map.file;
-    cut.start = map.start;
-    for (const extent& e : map.extents) {
+address_map crop(address_map map, std::uint64_t start, std::uint64_t end) {
+    std::vector<extent> kept;
+    for (extent& e : map.extents) {
         const std::uint64_t from = std::max(e.address, start);
         const std::uint64_t to = std::min(end_of(e), end);
         if (from >= to) continue;
-        extent part = e;
-        part.address = from;
-        part.length = to - from;
-        part.offset = e.offset + (from - e.address);
-        cut.extents.push_back(std::move(part));
+        e.offset += from - e.address;
+        e.address = from;
+        e.length = to - from;
+        kept.push_back(std::move(e));
     }
-    return cut;
+    map.extents = std::move(kept);
+    return map;
 }
 
 status flatten(const address_map& map, std::uint64_t origin, std::uint64_t max_size, byte_sink& out,

@@ -62,8 +62,10 @@ status read_extent(const address_map& map, const extent& e, std::uint64_t at, st
 status check_overlaps(const address_map& map, std::string& why);
 
 // The part of the map in [start, end): extents cut to it, those outside
-// dropped; the start address is kept.
-address_map crop(const address_map& map, std::uint64_t start, std::uint64_t end);
+// dropped; the start address and the chunks are kept. Taken by value so
+// that a caller done with the whole map moves it in and its decoded bytes
+// are not copied.
+address_map crop(address_map map, std::uint64_t start, std::uint64_t end);
 
 // Writes the image from `origin` to hi(map) to `out`, every gap filled
 // with 0xFF; an empty map writes nothing. A layout fault, before anything
