@@ -64,6 +64,46 @@ void format_options(CLI::App& app, image_encoding& format, std::uint32_t& base) 
     number_option(app, "--base", base, max32, "address of the image's first byte in Intel HEX");
 }
 
+// How image operands are read and placed.
+void input_options(CLI::App& app, input_settings& in) {
+    std::string names;
+    for (const input_encoding_info& row : input_encodings()) names += std::string(names.empty() ? "" : "|") + row.name;
+    app.add_option_function<std::string>(
+           "--input-format",
+           [&in](const std::string& text) {
+               if (text == "auto") {
+                   in.format.reset();
+                   return;
+               }
+               const input_encoding_info* row = input_encoding_named(text);
+               if (row == nullptr) usage_error("--input-format: '" + text + "' is not auto or an input encoding");
+               in.format = row->what;
+           },
+           "read the inputs as this instead of telling it from their content (auto)")
+        ->type_name("auto|" + names);
+    app.add_option_function<std::string>(
+           "--origin", [&in](const std::string& text) { in.origin = parse_number("--origin", text, UINT64_MAX); },
+           "address of the image's first byte in the inputs' address space (default: their lowest)")
+        ->type_name("ADDR");
+    app.add_option_function<std::string>(
+           "--max-size", [&in](const std::string& text) { in.max_size = parse_size("--max-size", text); },
+           "refuse an image or merge larger than this, before writing (256M)")
+        ->type_name("SIZE");
+    app.add_option_function<std::string>(
+           "--crop", [&in](const std::string& text) { in.crop = parse_range("--crop", text); },
+           "keep only the inputs' data in [START, END) before laying them out")
+        ->type_name("START,END");
+}
+
+// --base says where records put the image: only encodings with addresses
+// have it, and the inputs' address space is --origin's.
+void check_base(const CLI::App& app, image_encoding format) {
+    if (app.count("--base") != 0 && format == image_encoding::binary) {
+        usage_error("--base: a binary image has no addresses; it goes with --format hex (for the "
+                    "inputs' addresses, see --origin)");
+    }
+}
+
 void keys_option(CLI::App& app, scramble_keys& keys) {
     app.add_option_function<std::string>(
            "--keys", [&keys](const std::string& text) { keys = parse_keys("--keys", text); },
@@ -79,23 +119,30 @@ void verify_flag(CLI::App& app, bool& verify) {
 }
 
 void flash_options(CLI::App& app, settings& s) {
-    app.add_option("IMAGE", s.flash.input, "raw image (- for standard input)")->required();
+    app.add_option("IMAGE", s.flash.input, "image: raw, ELF, Intel HEX or S-records (- for standard input)")->required();
     app.add_option("-o,--output", s.flash.output, "image name (the twin follows it)");
     keys_option(app, s.flash.keys);
     app.add_flag_callback("--no-twin", [&s] { s.flash.twin = false; }, "leave the .out twin out");
     format_options(app, s.flash.format, s.flash.base);
+    input_options(app, s.flash.inputs);
     verify_flag(app, s.flash.verify);
     quiet_option(app, s);
 }
 
 void define_crc(CLI::App& app, settings& s) {
     flash_options(app, s);
-    app.callback([&s] { run_crc(s.flash, s.common); });
+    app.callback([&s, &app] {
+        check_base(app, s.flash.format);
+        run_crc(s.flash, s.common);
+    });
 }
 
 void define_single(CLI::App& app, settings& s) {
     flash_options(app, s);
-    app.callback([&s] { run_single(s.flash, s.common); });
+    app.callback([&s, &app] {
+        check_base(app, s.flash.format);
+        run_single(s.flash, s.common);
+    });
 }
 
 void define_merge(CLI::App& app, settings& s) {
@@ -117,14 +164,20 @@ void define_merge(CLI::App& app, settings& s) {
     number_option(app, "--app-uid", m.app_uid, max32, "uid of the app header (0x42424242)");
     number_option(app, "--stack-uid", m.stack_uid, max32, "uid of the stack header (0x53535353)");
     format_options(app, m.format, m.base);
+    input_options(app, m.inputs);
     verify_flag(app, m.verify);
     quiet_option(app, s);
-    app.callback([&s] { run_merge(s.merge, s.common); });
+    app.callback([&s, &app] {
+        check_base(app, s.merge.format);
+        s.merge.stack_at_given = app.count("--stack-at") != 0;
+        s.merge.app_at_given = app.count("--app-at") != 0;
+        run_merge(s.merge, s.common);
+    });
 }
 
 void export_options(CLI::App& app, export_command_settings& e, settings& s, int default_bits) {
     e.cells.cell_bits = default_bits;
-    app.add_option("IMAGE", e.input, "raw image (- for standard input)")->required();
+    app.add_option("IMAGE", e.input, "image: raw, ELF, Intel HEX or S-records (- for standard input)")->required();
     app.add_option("-o,--output", e.output, "output name (- for standard output)");
     app.add_option_function<std::string>(
            "--bits",
@@ -146,6 +199,7 @@ void export_options(CLI::App& app, export_command_settings& e, settings& s, int 
            },
            "cells per line (16)")
         ->type_name("N");
+    input_options(app, e.inputs);
     quiet_option(app, s);
 }
 

@@ -40,6 +40,13 @@ private:
     std::unique_ptr<encoding_writer> writer_;
 };
 
+// --origin is an address in the inputs' address space: raw bytes have none.
+void check_origin(const input_settings& in, const image_input& input) {
+    if (in.origin && input.map() == nullptr) {
+        usage_error("--origin: " + input.name() + " is raw bytes and carries no addresses");
+    }
+}
+
 void check_hex_range(const flash_settings& s, std::uint64_t length) {
     if (s.format == image_encoding::intel_hex && !fits_intel_hex(s.base, length)) {
         usage_error("--base: an image of " + std::to_string(length) +
@@ -119,27 +126,27 @@ struct flash_names {
 
 void write_flash_image(const flash_settings& s, const flash_names& names, bool pad,
                        const common_settings& common) {
-    input_file input = open_input(s.input, s.input == "-" ? input_need::any_stream
-                                                          : input_need::known_size);
+    image_input input(s.input, s.inputs, input_need::known_size);
+    check_origin(s.inputs, input);
+    input.place(s.inputs.origin, s.inputs.max_size, "");
     std::vector<std::string> outputs{names.image};
     if (s.twin) outputs.push_back(names.twin);
     check_outputs_apart(outputs, {s.input});
     check_verifiable(s.verify, {s.input}, outputs);
-    if (input.size) check_hex_range(s, crc_image_size(*input.size) + (pad ? 256 : 0));
+    if (input.size()) check_hex_range(s, crc_image_size(*input.size()) + (pad ? 256 : 0));
 
     output_file image(names.image);
     std::optional<output_file> twin;
     if (s.twin) twin.emplace(names.twin);
     image_writer writer(image, s.format, s.base);
-    std::optional<file_source> whole;
     const flash_crc_options encoding{s.keys, pad};
     const result<flash_crc_written> written =
-        encode_flash_crc(source_of(input, whole), encoding, {writer.sink(), twin ? &*twin : nullptr});
+        encode_flash_crc(input.source(), encoding, {writer.sink(), twin ? &*twin : nullptr});
     if (!written) {
         failed(written.error(), {{role::input, &s.input}, {role::image, &image.name()},
                                  {role::twin, twin ? &twin->name() : &names.twin}});
     }
-    if (!input.size) check_hex_range(s, crc_image_size(written->input_bytes) + (pad ? 256 : 0));
+    if (!input.size()) check_hex_range(s, crc_image_size(written->input_bytes) + (pad ? 256 : 0));
     if (!writer.finish()) write_failed(image);
     if (s.verify) {
         read_options options;
@@ -148,8 +155,7 @@ void write_flash_image(const flash_settings& s, const flash_names& names, bool p
         options.hex.base = s.base;
         check_request request;
         request.keys = s.keys;
-        if (!input.file.seek(0)) read_failed(input);
-        request.against_raw = &input.file;
+        request.against_raw = &input.reread();
         report_names report;
         report.path = image.name();
         report.raw = s.input;
@@ -188,7 +194,7 @@ std::uint16_t image_version(const merge_settings& s, const common_settings& comm
     return v;
 }
 
-[[noreturn]] void layout_failed(const layout_error& e, const merge_settings& s) {
+[[noreturn]] void layout_failed(const layout_error& e, const merge_settings& s, const merge_layout& layout) {
     using kind = layout_error::kind;
     using obstacle = layout_error::obstacle;
     if (e.what == kind::no_stack_header_room) {
@@ -198,7 +204,7 @@ std::uint16_t image_version(const merge_settings& s, const common_settings& comm
     if (e.what == kind::no_app_header_room) {
         fail(exit_status::input, "--app-at " + hex_text(e.at) +
                                      " leaves no room for the 16-byte app header after the "
-                                     "stack at " + hex_text(s.layout.stack_at));
+                                     "stack at " + hex_text(layout.stack_at));
     }
     const char* into = e.into == obstacle::stack_header  ? "the stack header"
                        : e.into == obstacle::stack_image ? "the stack image"
@@ -207,6 +213,51 @@ std::uint16_t image_version(const merge_settings& s, const common_settings& comm
     const std::string& name = e.part == merge_part::boot ? s.boot : s.stack;
     fail(exit_status::input, name + ": " + hex_text(e.part_length) +
                                  " bytes long, it runs into " + into + " at " + hex_text(e.at));
+}
+
+// Where each input of a merge goes. The origin is the address of the
+// merged image's offset 0 in the inputs' address space: --origin, else the
+// boot input's first address when it carries addresses. An input with
+// addresses goes where its address says unless its option is given, and
+// must then agree with it; without an origin it is placed by its option
+// (or the default) and laid out from its own first address.
+merge_layout place_merge_inputs(const merge_settings& s, image_input& boot, image_input& stack, image_input& app) {
+    if (s.inputs.origin && !boot.map() && !stack.map() && !app.map()) {
+        usage_error("--origin: none of the inputs carries addresses (ELF, Intel HEX or S-records)");
+    }
+    const std::optional<std::uint64_t> origin =
+        s.inputs.origin ? s.inputs.origin : boot.map() ? std::optional(boot.lo()) : std::nullopt;
+    merge_layout layout = s.layout;
+    boot.place(origin, s.inputs.max_size, origin ? "the merged image starts at " + hex_text(*origin) : "");
+    const auto slot = [&](image_input& in, std::uint64_t& at, bool given, const char* option) {
+        if (in.map() == nullptr) return;
+        if (!origin) {
+            in.place(std::nullopt, s.inputs.max_size, "");
+            return;
+        }
+        if (in.lo() < *origin) {
+            fail(exit_status::input, in.name() + ": data at " + hex_text(in.lo()) +
+                                         ", below the merged image's start " + hex_text(*origin));
+        }
+        if (given && in.lo() - *origin != at) {
+            fail(exit_status::input, in.name() + ": its data start at " + hex_text(in.lo()) + ", offset " +
+                                         hex_text(in.lo() - *origin) + " from " + hex_text(*origin) +
+                                         ", but " + option + " " + hex_text(at) + " puts it at " +
+                                         hex_text(*origin + at));
+        }
+        if (!given) {
+            if (in.lo() - *origin > UINT32_MAX) {
+                fail(exit_status::input, in.name() + ": its data start at " + hex_text(in.lo()) + ", " +
+                                             hex_text(in.lo() - *origin) + " past the merged image's start " +
+                                             hex_text(*origin) + "; give " + option + " and --origin");
+            }
+            at = in.lo() - *origin;
+        }
+        in.place(*origin + at, s.inputs.max_size, std::string(option) + " " + hex_text(at));
+    };
+    slot(stack, layout.stack_at, s.stack_at_given, "--stack-at");
+    slot(app, layout.app_at, s.app_at_given, "--app-at");
+    return layout;
 }
 
 }  // namespace
@@ -233,21 +284,31 @@ void run_merge(const merge_settings& s, const common_settings& common) {
     const std::string stack_name = prefix + "_stack.bin";
     const std::string app_name = prefix + "_app.bin";
 
-    if (const auto e = check_layout(s.layout)) layout_failed(*e, s);
+    image_input boot(s.boot, s.inputs, input_need::known_size);
+    image_input stack(s.stack, s.inputs, input_need::known_size);
+    image_input app(s.app, s.inputs, input_need::known_size);
+    merge_layout layout = place_merge_inputs(s, boot, stack, app);
+    for (image_input* in : {&boot, &stack, &app}) {
+        if (!in->size()) fail(exit_status::input, in->name() + ": not a regular file; its size must be known before it is read");
+    }
+    if (const auto e = check_layout(layout)) layout_failed(*e, s, layout);
     const std::uint16_t version = image_version(s, common);
-    input_file boot = open_input(s.boot, input_need::known_size);
-    input_file stack = open_input(s.stack, input_need::known_size);
-    input_file app = open_input(s.app, input_need::known_size);
-    const file_source boot_data(boot.file, *boot.size);
-    const file_source stack_data(stack.file, *stack.size);
-    const file_source app_data(app.file, *app.size);
+    const random_source& boot_data = *boot.source().positional();
+    const random_source& stack_data = *stack.source().positional();
+    const random_source& app_data = *app.source().positional();
     const merge_inputs data{boot_data, stack_data, app_data};
-    if (const auto e = check_fit(s.layout, merge_part::boot, boot_data)) layout_failed(*e, s);
-    if (const auto e = check_fit(s.layout, merge_part::stack, stack_data)) layout_failed(*e, s);
+    if (const auto e = check_fit(layout, merge_part::boot, boot_data)) layout_failed(*e, s, layout);
+    if (const auto e = check_fit(layout, merge_part::stack, stack_data)) layout_failed(*e, s, layout);
     check_outputs_apart({merged_name, stack_name, app_name}, {s.boot, s.stack, s.app});
     check_verifiable(s.verify, {s.boot, s.stack, s.app}, {merged_name, stack_name, app_name});
 
-    const merge_plan plan = merge_plan::of(s.layout, data);
+    const merge_plan plan = merge_plan::of(layout, data);
+    if (plan.total_length() > s.inputs.max_size) {
+        fail(exit_status::input, "the merged image would be " + std::to_string(plan.total_length()) +
+                                     " bytes (the app at " + hex_text(layout.app_at) + ", " +
+                                     std::to_string(plan.app_length) + " bytes long), more than --max-size " +
+                                     std::to_string(s.inputs.max_size));
+    }
     if (s.format == image_encoding::intel_hex && !fits_intel_hex(s.base, plan.total_length())) {
         usage_error("--base: the merged image of " + std::to_string(plan.total_length()) +
                     " bytes at that base runs past the 32-bit address space");
@@ -276,13 +337,13 @@ void run_merge(const merge_settings& s, const common_settings& common) {
     if (!writer.finish()) write_failed(merged);
     if (s.verify) {
         // Each output against the three inputs and the headers written.
-        const std::array<input_file*, 3> inputs{&boot, &stack, &app};
+        const std::array<image_input*, 3> inputs{&boot, &stack, &app};
         const std::array<std::pair<output_file*, kind_family>, 3> outputs{
             std::pair{&merged, kind_family::merged}, std::pair{&stack_image, kind_family::oad_stack},
             std::pair{&app_image, kind_family::oad_app}};
         for (const auto& [output, family] : outputs) {
             read_options options;
-            options.layout = s.layout;
+            options.layout = layout;
             options.choice.encoding = output == &merged ? s.format : image_encoding::binary;
             options.choice.family = family;
             options.hex.base = s.base;
@@ -291,9 +352,8 @@ void run_merge(const merge_settings& s, const common_settings& common) {
             report_names report;
             report.path = output->name();
             for (std::size_t i = 0; i < inputs.size(); ++i) {
-                if (!inputs[i]->file.seek(0)) read_failed(*inputs[i]);
-                parts[i] = {&inputs[i]->file, *inputs[i]->size};
-                report.parts[i] = inputs[i]->name;
+                parts[i] = {&inputs[i]->reread(), *inputs[i]->size()};
+                report.parts[i] = inputs[i]->name();
             }
             request.expect.parts = parts;
             request.expect.stack_header = headers->stack;
@@ -305,22 +365,6 @@ void run_merge(const merge_settings& s, const common_settings& common) {
 }
 
 namespace {
-
-// Standard input copied into an anonymous temporary file, for a format
-// that must know the input's size before its first byte.
-input_file spool_standard_input(input_file input) {
-    File copy = File::anonymous();
-    if (!copy) fail(exit_status::output, system_message("a temporary file", "cannot create", copy.last_error()));
-    BlockWriter writer(copy);
-    const std::uint64_t length = copy_file_data(input.file, writer);
-    if (input.file.error()) read_failed(input);
-    if (!writer.flush() || !copy.seek(0)) {
-        fail(exit_status::output, system_message("a temporary file", "write error", copy.last_error()));
-    }
-    input.file = std::move(copy);
-    input.size = length;
-    return input;
-}
 
 // An include guard from a header's file name: "fw/app-image.h" gives
 // "APP_IMAGE_H".
@@ -344,26 +388,25 @@ void run_export(const export_format& format, const export_command_settings& s,
         usage_error("reading standard input, the output needs a name: -o NAME (or -o - for standard output)");
     }
     const std::string name = s.output ? *s.output : stem_of(s.input) + std::string(format.name_suffix());
-    input_file input = open_input(s.input, needs_size && s.input != "-" ? input_need::known_size
-                                                                      : input_need::any_stream);
+    image_input input(s.input, s.inputs, needs_size ? input_need::known_size : input_need::any_stream, needs_size);
+    check_origin(s.inputs, input);
+    input.place(s.inputs.origin, s.inputs.max_size, "");
     std::vector<std::string> outputs{name};
     if (s.header) outputs.push_back(*s.header);
     check_outputs_apart(outputs, {s.input});
-    if (needs_size && s.input == "-") input = spool_standard_input(std::move(input));
-    if (needs_size && input.size == 0) {
+    if (needs_size && input.size() == 0) {
         fail(exit_status::input, s.input + ": empty; an array of no elements is not C");
     }
 
     output_file output(name);
     std::optional<output_file> header;
     if (s.header) header.emplace(*s.header);
-    const export_context context{name, input.size};
-    std::optional<file_source> whole;
-    const result<std::uint64_t> written = write_export(format, s.cells, context, source_of(input, whole), output);
+    const export_context context{name, input.size()};
+    const result<std::uint64_t> written = write_export(format, s.cells, context, input.source(), output);
     if (!written) failed(written.error(), {{role::input, &s.input}, {role::output, &name}});
     if (header) {
         const std::string text =
-            c_array_declarations(s.cells, input.size.value_or(0), include_guard(*s.header));
+            c_array_declarations(s.cells, input.size().value_or(0), include_guard(*s.header));
         if (!header->write(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()))) {
             write_failed(*header);
         }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/inputs.hpp"
 #include "formats/encoding/encoding.hpp"
 #include "formats/export/export.hpp"
 #include "formats/readback/kind.hpp"
@@ -27,6 +28,7 @@ struct flash_settings {
     image_encoding format = image_encoding::binary;  // of the flash image
     std::uint32_t base = 0;
     bool verify = false;  // read the outputs back and check them before they are put in place
+    input_settings inputs;
 };
 
 struct merge_settings {
@@ -35,6 +37,8 @@ struct merge_settings {
     std::string app;
     std::optional<std::string> prefix;  // -o
     merge_layout layout;
+    bool stack_at_given = false;  // --stack-at, else the stack input's address or the default
+    bool app_at_given = false;
     std::optional<std::uint16_t> image_version;
     std::uint16_t rom_version = 0xFFFF;
     std::uint32_t app_uid = 0x42424242;
@@ -42,6 +46,7 @@ struct merge_settings {
     image_encoding format = image_encoding::binary;  // of the flash image
     std::uint32_t base = 0;
     bool verify = false;
+    input_settings inputs;
 };
 
 struct export_command_settings {
@@ -49,6 +54,7 @@ struct export_command_settings {
     std::optional<std::string> output;  // -o; "-" for standard output
     std::optional<std::string> header;  // c --header: a header declaring the array
     export_settings cells;
+    input_settings inputs;
 };
 
 // info and verify: images read back.

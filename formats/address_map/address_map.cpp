@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -145,8 +146,7 @@ address_map crop(address_map map, std::uint64_t start, std::uint64_t end) {
     return map;
 }
 
-status flatten(const address_map& map, std::uint64_t origin, std::uint64_t max_size, byte_sink& out,
-               std::string& why) {
+status check_span(const address_map& map, std::uint64_t origin, std::uint64_t max_size, std::string& why) {
     if (map.extents.empty()) return {};
     if (lo(map) < origin) {
         why = "data at " + address_text(lo(map)) + ", below the image's start " + address_text(origin);
@@ -159,6 +159,12 @@ status flatten(const address_map& map, std::uint64_t origin, std::uint64_t max_s
               std::to_string(max_size);
         return layout_fault(end_of(far));
     }
+    return {};
+}
+
+status flatten(const address_map& map, std::uint64_t origin, std::uint64_t max_size, byte_sink& out,
+               std::string& why) {
+    if (const status s = check_span(map, origin, max_size, why); !s) return s;
     std::uint64_t next = origin;  // the next address to write
     for (const extent& e : map.extents) {
         if (end_of(e) <= next) continue;
@@ -168,6 +174,49 @@ status flatten(const address_map& map, std::uint64_t origin, std::uint64_t max_s
         next = end_of(e);
     }
     return {};
+}
+
+flat_image::flat_image(const address_map& map, std::uint64_t origin)
+    : map_(map), origin_(origin), size_(map.extents.empty() ? 0 : hi(map) - origin) {
+    assert(std::is_sorted(map.extents.begin(), map.extents.end(),
+                          [](const extent& a, const extent& b) { return a.address < b.address; }));
+    assert(map.extents.empty() || lo(map) >= origin);
+    std::uint64_t furthest_end = 0;
+    ends_.reserve(map.extents.size());
+    for (const extent& e : map.extents) {
+        furthest_end = std::max(furthest_end, end_of(e));
+        ends_.push_back(furthest_end);
+    }
+}
+
+status flat_image::read_at(std::uint64_t offset, std::span<std::uint8_t> buf) const {
+    if (offset > size_ || buf.size() > size_ - offset) return read_fault(role::none, 0, size_);
+    std::fill(buf.begin(), buf.end(), std::uint8_t{0xFF});
+    const std::uint64_t from = origin_ + offset;
+    const std::uint64_t to = from + buf.size();
+    // The first extent that reaches past `from`, counting those before it
+    // that may overlap it.
+    const auto first = std::upper_bound(ends_.begin(), ends_.end(), from);
+    for (auto i = static_cast<std::size_t>(first - ends_.begin()); i < map_.extents.size(); ++i) {
+        const extent& e = map_.extents[i];
+        if (e.address >= to) break;
+        if (end_of(e) <= from) continue;
+        const std::uint64_t a = std::max(from, e.address);
+        const std::uint64_t b = std::min(to, end_of(e));
+        const auto into = buf.subspan(static_cast<std::size_t>(a - from), static_cast<std::size_t>(b - a));
+        if (const status s = read_extent(map_, e, a - e.address, into); !s) return s;
+    }
+    return {};
+}
+
+std::size_t flat_image::read(std::span<std::uint8_t> buf) {
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), size_ - position_));
+    if (const status s = read_at(position_, buf.first(n)); !s) {
+        error_ = s.error().error != 0 ? s.error().error : EIO;
+        return 0;
+    }
+    position_ += n;
+    return n;
 }
 
 }  // namespace velk

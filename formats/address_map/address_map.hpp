@@ -67,6 +67,12 @@ status check_overlaps(const address_map& map, std::string& why);
 // are not copied.
 address_map crop(address_map map, std::uint64_t start, std::uint64_t end);
 
+// The checks flatten makes before it writes anything: a layout fault
+// when data lie below the origin (offset: the first such address) or the
+// image would be longer than `max_size` (offset: the end of the extent
+// that makes it so, `why` naming it).
+status check_span(const address_map& map, std::uint64_t origin, std::uint64_t max_size, std::string& why);
+
 // Writes the image from `origin` to hi(map) to `out`, every gap filled
 // with 0xFF; an empty map writes nothing. A layout fault, before anything
 // is written, when data lie below the origin (offset: the first such
@@ -76,6 +82,33 @@ address_map crop(address_map map, std::uint64_t start, std::uint64_t end);
 // first one's byte is written.
 status flatten(const address_map& map, std::uint64_t origin, std::uint64_t max_size, byte_sink& out,
                std::string& why);
+
+// The image of a map from `origin` to hi(map), every gap erased flash
+// (0xFF), as a source read in order or by offset from any thread: what a
+// writer converts, without the image ever being made whole. The map must
+// be sorted, checked for overlaps and pass check_span, and outlive this.
+class flat_image final : public byte_source, public random_source {
+public:
+    flat_image(const address_map& map, std::uint64_t origin);
+
+    std::size_t read(std::span<std::uint8_t> buf) override;
+    bool error() const override { return error_ != 0; }
+    int error_number() const override { return error_; }
+    const random_source* positional() const override { return position_ == 0 ? this : nullptr; }
+
+    std::uint64_t size() const override { return size_; }
+    status read_at(std::uint64_t offset, std::span<std::uint8_t> buf) const override;
+
+private:
+    const address_map& map_;
+    std::uint64_t origin_;
+    std::uint64_t size_;
+    // The furthest end of the extents up to each: where a read's first
+    // extent is found by a binary search.
+    std::vector<std::uint64_t> ends_;
+    std::uint64_t position_ = 0;
+    int error_ = 0;
+};
 
 // "0x" and at least eight upper-case hex digits: how the messages write
 // an address.
