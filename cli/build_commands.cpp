@@ -27,11 +27,13 @@ namespace {
 std::string image_extension(image_encoding format) { return encoding_of(format).extension; }
 
 // The flash image in the format asked for: bytes straight to the output,
-// or Intel HEX records made on the way.
+// or records made on the way. `start`: the start address the records
+// name, the base when none.
 class image_writer {
 public:
-    image_writer(output_file& out, image_encoding format, std::uint32_t base)
-        : writer_(encoding_of(format).writer(out, {base})) {}
+    image_writer(output_file& out, image_encoding format, std::uint32_t base,
+                 std::optional<std::uint32_t> start = std::nullopt)
+        : writer_(encoding_of(format).writer(out, encoding_write_options{base, start})) {}
     byte_sink& sink() { return writer_->sink(); }
     // Ends the records; false when a write failed.
     bool finish() { return writer_->finish(); }
@@ -41,7 +43,7 @@ private:
 };
 
 void check_hex_range(const flash_settings& s, std::uint64_t length) {
-    if (s.format == image_encoding::intel_hex && !fits_intel_hex(s.base, length)) {
+    if (!fits_in(encoding_of(s.format), s.base, length)) {
         usage_error("--base: an image of " + std::to_string(length) +
                     " bytes at that base runs past the 32-bit address space");
     }
@@ -248,7 +250,7 @@ void run_merge(const merge_settings& s, const common_settings& common) {
     check_verifiable(s.verify, {s.boot, s.stack, s.app}, {merged_name, stack_name, app_name});
 
     const merge_plan plan = merge_plan::of(s.layout, data);
-    if (s.format == image_encoding::intel_hex && !fits_intel_hex(s.base, plan.total_length())) {
+    if (!fits_in(encoding_of(s.format), s.base, plan.total_length())) {
         usage_error("--base: the merged image of " + std::to_string(plan.total_length()) +
                     " bytes at that base runs past the 32-bit address space");
     }

@@ -423,7 +423,7 @@ TEST(ReadBack, AnythingElseIsUnrecognisedWithWhatWasTried) {
     EXPECT_EQ(j.status, 3);
     EXPECT_EQ(python(j.out, "([f['kind'] for f in d['files']], [len(f.get('tried', [])) for f in d['files']], "
                             "d['files'][0]['tried'][-1]['kind'], d['ok'], d['velk_json'])"),
-              "([None, None], [6, 0], 'flash-crc', False, 1)");
+              "([None, None], [7, 0], 'flash-crc', False, 1)");
 }
 
 TEST(ReadBack, TheWorstOutcomeOfARunIsItsStatus) {
