@@ -102,22 +102,42 @@ std::optional<detection> classify_file(File& file, u64 size, image_encoding enco
 // Records that leave out leading 0xFF bytes put the first data record
 // past the image's start: the default base, the record's 64 KiB page,
 // fits an image at the start of a page, and the record's own address one
-// whose first bytes are not 0xFF. The other bases need --base.
-bool retry_at_first_record(File& file, u64 size, image_encoding encoding, const read_options& options,
-                           u64 first_address, detection& d) {
+// whose first bytes are not 0xFF. The base whose image the content shows
+// as a kind velk reads is taken, whatever kind the caller insists on;
+// when neither does, `d` keeps the page's and says which bases were
+// tried. False when the file could not be read.
+bool settle_base(File& file, u64 size, image_encoding encoding, const read_options& options, u64 first_address,
+                 detection& d) {
     const u64 page = first_address & ~u64{0xFFFF};
-    d.bases_tried = {page};
-    if (first_address == page) return true;
-    read_options at_record = options;
-    at_record.hex.base = static_cast<std::uint32_t>(first_address);
+    read_options by_content = options;
+    by_content.choice.family.reset();
     std::optional<u64> unused;
-    std::optional<detection> again = classify_file(file, size, encoding, at_record, unused);
-    if (!again) return false;
-    if (again->recognised) {
-        d = *again;
-        d.base = at_record.hex.base;
-    } else {
-        d.bases_tried.push_back(first_address);
+    if (options.choice.family) {
+        const std::optional<detection> at_page = classify_file(file, size, encoding, by_content, unused);
+        if (!at_page) return false;
+        if (at_page->recognised) return true;
+    } else if (d.recognised) {
+        return true;
+    }
+    if (first_address != page) {
+        read_options at_record = by_content;
+        at_record.hex.base = static_cast<std::uint32_t>(first_address);
+        std::optional<detection> there = classify_file(file, size, encoding, at_record, unused);
+        if (!there) return false;
+        if (there->recognised) {
+            if (options.choice.family) {
+                at_record.choice.family = options.choice.family;
+                there = classify_file(file, size, encoding, at_record, unused);
+                if (!there) return false;
+            }
+            d = *there;
+            d.base = at_record.hex.base;
+            return true;
+        }
+    }
+    if (!d.recognised) {
+        d.bases_tried = {page};
+        if (first_address != page) d.bases_tried.push_back(first_address);
     }
     return true;
 }
@@ -185,8 +205,8 @@ detection detect_image(File& file, const read_options& options) {
     std::optional<detection> found = classify_file(file, *size, encoding, options, first_address);
     if (!found) return failed;
     detection& d = *found;
-    if (!d.recognised && !options.hex.base && first_address && carries_addresses(encoding_of(encoding)) &&
-        !retry_at_first_record(file, *size, encoding, options, *first_address, d)) {
+    if (!options.hex.base && first_address && carries_addresses(encoding_of(encoding)) &&
+        !settle_base(file, *size, encoding, options, *first_address, d)) {
         return failed;
     }
     d.encoding = encoding;

@@ -28,9 +28,10 @@ struct read_options {
 
 // What `file` holds, read from its start. A file that cannot be read to
 // its end is reported with read_failed. An image in an encoding that
-// carries addresses, read without a base given and not recognised at the
-// default one, is tried again with its first data record's address as its
-// base (detection::base says so when that is what was recognised).
+// carries addresses, read without a base given, whose content shows no
+// kind velk reads at the default base is tried again with its first data
+// record's address as its base, even when the caller insists on a kind
+// (detection::base says so when that is what was recognised).
 detection detect_image(File& file, const read_options& options);
 
 // What an image is checked against, besides its own promises.
