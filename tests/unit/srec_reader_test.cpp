@@ -86,7 +86,7 @@ TEST(SrecReader, ReadsBackWhatTheWriterWrote) {
         {"last 17 bytes erased", [](Bytes& image) { erase_last(image, 17); }},
         {"all erased", [](Bytes& image) { erase_first(image, image.size()); }},
     };
-    for (const std::size_t size : {0, 1, 15, 16, 17, 31, 32, 33, 48, 49}) {
+    for (const std::size_t size : {0u, 1u, 15u, 16u, 17u, 31u, 32u, 33u, 48u, 49u}) {
         for (const auto& [name, apply] : patterns) {
             Bytes image = noise(size, static_cast<std::uint32_t>(size * 7 + 3));
             apply(image);
