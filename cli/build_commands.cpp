@@ -27,11 +27,13 @@ namespace {
 std::string image_extension(image_encoding format) { return encoding_of(format).extension; }
 
 // The flash image in the format asked for: bytes straight to the output,
-// or Intel HEX records made on the way.
+// or records made on the way. `start`: the start address the records
+// name, the base when none.
 class image_writer {
 public:
-    image_writer(output_file& out, image_encoding format, std::uint32_t base)
-        : writer_(encoding_of(format).writer(out, {base})) {}
+    image_writer(output_file& out, image_encoding format, std::uint32_t base,
+                 std::optional<std::uint32_t> start = std::nullopt)
+        : writer_(encoding_of(format).writer(out, encoding_write_options{base, start})) {}
     byte_sink& sink() { return writer_->sink(); }
     // Ends the records; false when a write failed.
     bool finish() { return writer_->finish(); }
@@ -48,7 +50,7 @@ void check_origin(const input_settings& in, const image_input& input) {
 }
 
 void check_hex_range(const flash_settings& s, std::uint64_t length) {
-    if (s.format == image_encoding::intel_hex && !fits_intel_hex(s.base, length)) {
+    if (!fits_in(encoding_of(s.format), s.base, length)) {
         usage_error("--base: an image of " + std::to_string(length) +
                     " bytes at that base runs past the 32-bit address space");
     }
@@ -138,7 +140,7 @@ void write_flash_image(const flash_settings& s, const flash_names& names, bool p
     output_file image(names.image);
     std::optional<output_file> twin;
     if (s.twin) twin.emplace(names.twin);
-    image_writer writer(image, s.format, s.base);
+    image_writer writer(image, s.format, s.base, input.start());
     const flash_crc_options encoding{s.keys, pad};
     const result<flash_crc_written> written =
         encode_flash_crc(input.source(), encoding, {writer.sink(), twin ? &*twin : nullptr});
@@ -309,7 +311,7 @@ void run_merge(const merge_settings& s, const common_settings& common) {
                                      std::to_string(plan.app_length) + " bytes long), more than --max-size " +
                                      std::to_string(s.inputs.max_size));
     }
-    if (s.format == image_encoding::intel_hex && !fits_intel_hex(s.base, plan.total_length())) {
+    if (!fits_in(encoding_of(s.format), s.base, plan.total_length())) {
         usage_error("--base: the merged image of " + std::to_string(plan.total_length()) +
                     " bytes at that base runs past the 32-bit address space");
     }
@@ -326,7 +328,8 @@ void run_merge(const merge_settings& s, const common_settings& common) {
     output_file merged(merged_name);
     output_file stack_image(stack_name);
     output_file app_image(app_name);
-    image_writer writer(merged, s.format, s.base);
+    // The records' start address is where the boot image says the processor starts.
+    image_writer writer(merged, s.format, s.base, boot.start());
     const result<merge_headers> headers =
         merge_images(plan, fields, data, {&writer.sink(), &stack_image, &app_image});
     if (!headers) {

@@ -41,6 +41,12 @@ public:
     const address_map* map() const { return map_ ? &*map_ : nullptr; }
     std::uint64_t lo() const { return map_ ? velk::lo(*map_) : 0; }
     std::uint64_t hi() const { return map_ ? velk::hi(*map_) : 0; }
+    // The start (entry) address the input gives, when it gives one that
+    // a 32-bit record can carry.
+    std::optional<std::uint32_t> start() const {
+        if (!map_ || !map_->start || *map_->start > UINT32_MAX) return std::nullopt;
+        return static_cast<std::uint32_t>(*map_->start);
+    }
 
     // Lays an input with addresses out from `origin` (its lo when none):
     // exit status 3 when data lie below it or the image would be larger

@@ -119,6 +119,13 @@ json fields_json(const image_report& r, const report_names& names) {
                           {"base", r.hex->base ? json(*r.hex->base) : json(nullptr)},
                           {"end_record", r.hex->end_record}};
     }
+    if (r.srec) {
+        f["srec"] = {{"lines", r.srec->lines},
+                     {"data_records", r.srec->data_records},
+                     {"base", r.srec->base ? json(*r.srec->base) : json(nullptr)},
+                     {"start", r.srec->start ? json(*r.srec->start) : json(nullptr)},
+                     {"termination_record", r.srec->end_record}};
+    }
     if (r.against_raw) f["against"] = comparison_json(*r.against_raw, names.raw.value_or(""));
     if (r.twin) f["twin"] = comparison_json(*r.twin, names.twin.value_or(""));
     return f;
@@ -172,7 +179,10 @@ std::string json_document(const std::string& command, const std::vector<file_out
             f["problem_count"] = 0;
             f["problem_counts"] = json::object();
         }
-        if (o.found && !o.found->recognised && !o.found->read_failed) f["tried"] = tried_json(*o.found);
+        if (o.found && !o.found->recognised && !o.found->read_failed) {
+            f["tried"] = tried_json(*o.found);
+            if (!o.found->bases_tried.empty()) f["bases_tried"] = o.found->bases_tried;
+        }
         files.push_back(f);
     }
     doc["ok"] = all_ok;

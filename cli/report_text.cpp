@@ -83,6 +83,16 @@ std::string heading(const file_outcome& o) {
     return text;
 }
 
+// The bases an image with addresses was read at, when none was given and
+// none gave a kind velk knows.
+std::string bases_text(const detection& found) {
+    if (found.bases_tried.empty()) return "";
+    std::string text = "; each read as an image at " + hex(found.bases_tried[0], 8);
+    for (std::size_t i = 1; i < found.bases_tried.size(); ++i) text += " and at " + hex(found.bases_tried[i], 8);
+    return text + " (the records leave out leading 0xFF bytes, so the image may start elsewhere: --base ADDR "
+                  "gives the address of its first byte)";
+}
+
 }  // namespace
 
 std::string kind_words(image_kind kind) {
@@ -179,6 +189,24 @@ std::string problem_text(const problem& p, const report_names& names) {
         case check::hex_end:
             if (p.index == 0) return "no end-of-file record";
             return "line " + num(p.index) + " at " + at + ": records after the end-of-file record";
+        case check::srec_syntax:
+            return "line " + num(p.index) + " at " + at + ": not an S-record";
+        case check::srec_checksum:
+            return "line " + num(p.index) + " at " + at + ": checksum " + hex(p.stored, 2) +
+                   ", should be " + hex(p.computed, 2);
+        case check::srec_record_type:
+            return "line " + num(p.index) + " at " + at + ": record type S" + num(p.stored) +
+                   " is not one velk reads (S0 to S3, S5 to S9)";
+        case check::srec_count:
+            return "line " + num(p.index) + " at " + at + ": the count record says " +
+                   plural(p.stored, "data record", "data records") + ", " + num(p.computed) + " came before it";
+        case check::srec_address:
+            return "line " + num(p.index) + " at " + at + ": address " + hex(p.stored, 8) +
+                   " out of place (records ascend from " + hex(p.computed, 8) +
+                   " without overlap, below 2^32 and the longest image)";
+        case check::srec_end:
+            if (p.index == 0) return "no termination record (S7, S8 or S9)";
+            return "line " + num(p.index) + " at " + at + ": records after the termination record";
         case check::read_error:
             return (p.part == image_part::twin ? twin_name(names) + ": read error" :
                     p.part == image_part::image ? std::string("read error")
@@ -212,7 +240,7 @@ std::string tried_text(const detection& found) {
             case reason::empty: text += " (empty)"; break;
         }
     }
-    return text;
+    return text + bases_text(found);
 }
 
 std::string problem_lines(const image_report& report, const report_names& names, const std::string& indent) {
@@ -245,6 +273,13 @@ std::string info_text(const file_outcome& o) {
                               plural(r.hex->data_records, "data record", "data records") +
                               (r.hex->base ? ", image at " + hex(*r.hex->base, 8) : std::string()) +
                               (r.hex->end_record ? "" : ", no end record"));
+    }
+    if (r.srec) {
+        line("s-records", plural(r.srec->lines, "line", "lines") + ", " +
+                              plural(r.srec->data_records, "data record", "data records") +
+                              (r.srec->base ? ", image at " + hex(*r.srec->base, 8) : std::string()) +
+                              (r.srec->start ? ", start " + hex(*r.srec->start, 8) : std::string()) +
+                              (r.srec->end_record ? "" : ", no termination record"));
     }
     if (r.flash) {
         const flash_crc_layout& f = d.flash;

@@ -27,9 +27,9 @@ _velk() {
 
     # Options that take a value: complete the value, not an option.
     case $prev in
-        --format) COMPREPLY=($(compgen -W "bin hex" -- "$cur")); return ;;
+        --format) COMPREPLY=($(compgen -W "bin hex srec" -- "$cur")); return ;;
         --bits) COMPREPLY=($(compgen -W "8 16 32" -- "$cur")); return ;;
-        --kind) COMPREPLY=($(compgen -W "bin hex twin flash-crc padded-flash-crc oad oad-stack oad-app merged" -- "$cur")); return ;;
+        --kind) COMPREPLY=($(compgen -W "bin hex srec twin flash-crc padded-flash-crc oad oad-stack oad-app merged" -- "$cur")); return ;;
         --keys | --base | --stack-at | --app-at | --image-version | --rom-version | \
             --app-uid | --stack-uid | --per-line | --name | --length)
             return ;;
@@ -45,9 +45,9 @@ _velk() {
         merge) options+=" -o --output --stack-at --app-at --image-version --rom-version --app-uid --stack-uid --format --base --verify" ;;
         txt) options+=" -o --output --bits --per-line --comma --prefix" ;;
         c) options+=" -o --output --bits --per-line --name --const --stdint --header" ;;
-        info) options+=" --stack-at --app-at --kind --json" ;;
-        verify) options+=" --keys --against --stack-at --app-at --kind --json" ;;
-        unpack) options+=" -o --output --keys --length" ;;
+        info) options+=" --stack-at --app-at --kind --base --json" ;;
+        verify) options+=" --keys --against --stack-at --app-at --kind --base --json" ;;
+        unpack) options+=" -o --output --keys --length --kind --base" ;;
     esac
 
     if [[ $cur == -* ]]; then

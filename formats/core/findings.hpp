@@ -37,6 +37,12 @@ enum class check {
     hex_record_type,
     hex_address,
     hex_end,
+    srec_syntax,
+    srec_checksum,
+    srec_record_type,
+    srec_count,
+    srec_address,
+    srec_end,
     read_error,
 };
 inline constexpr std::size_t check_count = static_cast<std::size_t>(check::read_error) + 1;
@@ -151,6 +157,22 @@ inline constexpr std::array<check_info, check_count> check_table{{
     {check::hex_end, "hex-end",
      {.offset = "in the file",
       .index = "line of the first record after the end record (0: there is no end record)"}, 0},
+    {check::srec_syntax, "srec-syntax", {.offset = "in the file", .index = "line (from 1)"}, 0},
+    {check::srec_checksum, "srec-checksum",
+     {.offset = "in the file", .index = "line (from 1)", .stored = "the record's checksum",
+      .computed = "what it should be"}, 2},
+    {check::srec_record_type, "srec-record-type",
+     {.offset = "in the file", .index = "line (from 1)", .stored = "the type (the digit after S)"}, 0},
+    {check::srec_count, "srec-count",
+     {.offset = "in the file", .index = "line (from 1)", .stored = "the data records the count record says",
+      .computed = "the data records before it"}, 0},
+    {check::srec_address, "srec-address",
+     {.offset = "in the file", .index = "line (from 1)", .stored = "the record's address",
+      .computed = "the first address it may take (records ascend without overlap, below 2^32 and the "
+                  "image's end)"}, 8},
+    {check::srec_end, "srec-end",
+     {.offset = "in the file",
+      .index = "line of the first record after the termination record (0: there is none)"}, 0},
     {check::read_error, "read-error", {.part = "what was being read", .offset = "how far it was read"}, 0},
 }};
 

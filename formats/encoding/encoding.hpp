@@ -15,11 +15,12 @@
 
 #include "formats/core/findings.hpp"
 #include "formats/intel_hex/reader.hpp"
+#include "formats/srec/reader.hpp"
 #include "io/file.hpp"
 
 namespace velk {
 
-enum class image_encoding { binary, intel_hex, text_twin };
+enum class image_encoding { binary, intel_hex, srec, text_twin };
 inline constexpr std::size_t encoding_count = static_cast<std::size_t>(image_encoding::text_twin) + 1;
 
 // An image being written in an encoding: its bytes go to sink(); finish()
@@ -40,10 +41,18 @@ public:
     virtual byte_source& source() = 0;
     // What the records held, for Intel HEX.
     virtual std::optional<intel_hex_summary> hex_summary() const { return std::nullopt; }
+    // What the records held, for S-records.
+    virtual std::optional<srec_summary> srec_record_summary() const { return std::nullopt; }
+    // The address of the first data record read so far, for encodings that
+    // carry addresses.
+    virtual std::optional<std::uint64_t> first_address() const { return std::nullopt; }
 };
 
 struct encoding_write_options {
     std::uint32_t base = 0;  // address of the image's first byte, for encodings that carry addresses
+    // The address the records name as the image's start, for encodings
+    // that carry one; the base when none.
+    std::optional<std::uint32_t> start;
 };
 
 struct encoding_info {
@@ -56,9 +65,15 @@ struct encoding_info {
     bool decoded;
     // Writes an image to `out`; nullptr for an encoding velk only reads.
     std::unique_ptr<encoding_writer> (*writer)(byte_sink& out, const encoding_write_options& options);
-    // Reads the image from `in`, its text's faults going to `problems`.
+    // Reads the image from `in`, its text's faults going to `problems`;
+    // the options' base and length limit serve every encoding that carries
+    // addresses.
     std::unique_ptr<encoding_reader> (*reader)(byte_source& in, problem_list& problems,
                                                const intel_hex_read_options& options);
+    // Whether an image of `length` bytes at `base` has every address the
+    // encoding can write; nullptr for an encoding without addresses, which
+    // places any image at 0 and takes no base.
+    bool (*fits)(std::uint32_t base, std::uint64_t length);
     // Whether the first bytes of a file are a good start of this encoding;
     // nullptr for the encoding a file is in when it is in no other.
     bool (*looks_like)(std::span<const std::uint8_t> head);
@@ -74,5 +89,13 @@ std::span<const encoding_info> encodings();
 const encoding_info& encoding_of(image_encoding encoding);
 // The encoding the command line calls `name`; nullptr when none is.
 const encoding_info* encoding_named(std::string_view name);
+
+// Whether the encoding's records carry addresses, so that an image in it
+// sits at a base.
+inline bool carries_addresses(const encoding_info& e) { return e.fits != nullptr; }
+// Whether an image of `length` bytes at `base` can be written in `e`.
+inline bool fits_in(const encoding_info& e, std::uint32_t base, std::uint64_t length) {
+    return e.fits == nullptr || e.fits(base, length);
+}
 
 }  // namespace velk

@@ -131,6 +131,7 @@ void intel_hex_source::take_line() {
             return fault(check::hex_record_type, r->type);
     }
     const std::uint64_t address = std::uint64_t{upper_} << 16 | r->address;
+    if (!summary_.first_address) summary_.first_address = address;
     if (!summary_.base) {
         summary_.base = options_.base ? *options_.base : address & ~std::uint64_t{0xFFFF};
         next_address_ = *summary_.base;

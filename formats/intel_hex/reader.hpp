@@ -31,6 +31,7 @@ struct intel_hex_read_options {
 struct intel_hex_summary {
     std::uint64_t lines = 0;         // lines read
     std::uint64_t data_records = 0;  // data records whose data were taken
+    std::optional<std::uint64_t> first_address;  // of the first data record
     std::optional<std::uint64_t> base;  // address of the image's first byte
     std::uint64_t length = 0;        // image bytes so far, gaps included
     bool end_record = false;         // the end-of-file record was seen

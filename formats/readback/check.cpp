@@ -25,6 +25,8 @@ public:
         : reader_(encoding_of(encoding).reader(file, problems, hex)) {}
     byte_source& source() { return reader_->source(); }
     std::optional<intel_hex_summary> hex_summary() const { return reader_->hex_summary(); }
+    std::optional<srec_summary> srec_summary_of() const { return reader_->srec_record_summary(); }
+    std::optional<std::uint64_t> first_address() const { return reader_->first_address(); }
 
 private:
     std::unique_ptr<encoding_reader> reader_;
@@ -65,9 +67,10 @@ std::optional<image_sample> sample_by_seeking(File& file, u64 size, const merge_
     return s;
 }
 
-// The full sample, CRCs included, from one pass over the decoded image.
-std::optional<image_sample> sample_by_reading(File& file, image_encoding encoding,
-                                              const read_options& options) {
+// The full sample, CRCs included, from one pass over the decoded image;
+// the address of its first data record goes to `first_address`.
+std::optional<image_sample> sample_by_reading(File& file, image_encoding encoding, const read_options& options,
+                                              std::optional<u64>& first_address) {
     if (!file.seek(0)) return std::nullopt;
     problem_list scratch;  // the check pass reports the decoding's problems
     decoded_image image(file, encoding, scratch, options.hex);
@@ -75,7 +78,68 @@ std::optional<image_sample> sample_by_reading(File& file, image_encoding encodin
     if (!stream(image.source(), [&](std::span<const std::uint8_t> b) { sampler.feed(b); })) {
         return std::nullopt;
     }
+    first_address = image.first_address();
     return sampler.finish();
+}
+
+// What the file shows in `encoding` read with `options`; nothing when it
+// could not be read.
+std::optional<detection> classify_file(File& file, u64 size, image_encoding encoding, const read_options& options,
+                                       std::optional<u64>& first_address) {
+    std::optional<image_sample> sample = encoding == image_encoding::binary
+                                             ? sample_by_seeking(file, size, options.layout)
+                                             : sample_by_reading(file, encoding, options, first_address);
+    if (!sample) return std::nullopt;
+    detection d = classify(*sample, options.choice, options.layout);
+    if (d.needs_crcs) {
+        sample = sample_by_reading(file, encoding, options, first_address);
+        if (!sample) return std::nullopt;
+        d = classify(*sample, options.choice, options.layout);
+    }
+    return d;
+}
+
+// Records that leave out leading 0xFF bytes put the first data record
+// past the image's start: the default base, the record's 64 KiB page,
+// fits an image at the start of a page, and the record's own address one
+// whose first bytes are not 0xFF. The base whose image the content shows
+// as a kind velk reads is taken, whatever kind the caller insists on;
+// when neither does, `d` keeps the page's and says which bases were
+// tried. False when the file could not be read.
+bool settle_base(File& file, u64 size, image_encoding encoding, const read_options& options, u64 first_address,
+                 detection& d) {
+    const u64 page = first_address & ~u64{0xFFFF};
+    read_options by_content = options;
+    by_content.choice.family.reset();
+    std::optional<u64> unused;
+    if (options.choice.family) {
+        const std::optional<detection> at_page = classify_file(file, size, encoding, by_content, unused);
+        if (!at_page) return false;
+        if (at_page->recognised) return true;
+    } else if (d.recognised) {
+        return true;
+    }
+    if (first_address != page) {
+        read_options at_record = by_content;
+        at_record.hex.base = static_cast<std::uint32_t>(first_address);
+        std::optional<detection> there = classify_file(file, size, encoding, at_record, unused);
+        if (!there) return false;
+        if (there->recognised) {
+            if (options.choice.family) {
+                at_record.choice.family = options.choice.family;
+                there = classify_file(file, size, encoding, at_record, unused);
+                if (!there) return false;
+            }
+            d = *there;
+            d.base = at_record.hex.base;
+            return true;
+        }
+    }
+    if (!d.recognised) {
+        d.bases_tried = {page};
+        if (first_address != page) d.bases_tried.push_back(first_address);
+    }
+    return true;
 }
 
 class fan_out final : public byte_sink {
@@ -137,15 +201,13 @@ detection detect_image(File& file, const read_options& options) {
     std::vector<rejection> tried;
     const image_encoding encoding =
         options.choice.encoding ? *options.choice.encoding : classify_encoding(head, tried);
-    std::optional<image_sample> sample =
-        encoding == image_encoding::binary ? sample_by_seeking(file, *size, options.layout)
-                                           : sample_by_reading(file, encoding, options);
-    if (!sample) return failed;
-    detection d = classify(*sample, options.choice, options.layout);
-    if (d.needs_crcs) {
-        sample = sample_by_reading(file, encoding, options);
-        if (!sample) return failed;
-        d = classify(*sample, options.choice, options.layout);
+    std::optional<u64> first_address;
+    std::optional<detection> found = classify_file(file, *size, encoding, options, first_address);
+    if (!found) return failed;
+    detection& d = *found;
+    if (!options.hex.base && first_address && carries_addresses(encoding_of(encoding)) &&
+        !settle_base(file, *size, encoding, options, *first_address, d)) {
+        return failed;
     }
     d.encoding = encoding;
     d.file_size = *size;
@@ -163,7 +225,9 @@ image_report check_image(File& file, const detection& found, const read_options&
         r.problems.add(read_error);
         return r;
     }
-    decoded_image image(file, found.encoding, r.problems, options.hex);
+    intel_hex_read_options at_base = options.hex;
+    if (found.base) at_base.base = found.base;
+    decoded_image image(file, found.encoding, r.problems, at_base);
     const bool flash = is_flash(found.kind);
 
     // The twin spells the blocks: all of a plain image, a padded image
@@ -249,6 +313,7 @@ image_report check_image(File& file, const detection& found, const read_options&
         }
     }
     r.hex = image.hex_summary();
+    r.srec = image.srec_summary_of();
     return r;
 }
 

@@ -13,6 +13,7 @@
 #include "formats/flash_crc/reader.hpp"
 #include "formats/readback/kind.hpp"
 #include "formats/intel_hex/reader.hpp"
+#include "formats/srec/reader.hpp"
 #include "formats/oad/merged_reader.hpp"
 #include "formats/scramble/scramble.hpp"
 #include "io/file.hpp"
@@ -22,11 +23,15 @@ namespace velk {
 struct read_options {
     merge_layout layout;  // must pass check_layout
     kind_choice choice;
-    intel_hex_read_options hex;
+    intel_hex_read_options hex;  // for every encoding that carries addresses
 };
 
 // What `file` holds, read from its start. A file that cannot be read to
-// its end is reported with read_failed.
+// its end is reported with read_failed. An image in an encoding that
+// carries addresses, read without a base given, whose content shows no
+// kind velk reads at the default base is tried again with its first data
+// record's address as its base, even when the caller insists on a kind
+// (detection::base says so when that is what was recognised).
 detection detect_image(File& file, const read_options& options);
 
 // What an image is checked against, besides its own promises.
@@ -49,6 +54,7 @@ struct image_report {
     std::optional<flash_crc_findings> flash;  // for the flash CRC kinds
     std::optional<merged_report> merged;      // for merged and OAD images
     std::optional<intel_hex_summary> hex;     // for Intel HEX files
+    std::optional<srec_summary> srec;         // for S-record files
     std::optional<comparison> against_raw;
     std::optional<comparison> twin;
     bool data_failed = false;  // writing to the request's data sink failed

@@ -118,6 +118,14 @@ struct detection {
     flash_crc_layout flash;        // for the flash CRC kinds
     std::uint64_t origin = 0;      // merged offset of the image's first byte (OAD images)
     std::vector<rejection> tried;  // when not recognised: every kind tried
+    // For an encoding that carries addresses, read without a base given:
+    // the base the image was recognised at when it was not the default
+    // (the 64 KiB page of the first data record) but that record's own
+    // address; when not recognised, the bases tried (the page's, then the
+    // record's when it differs), either of which may be wrong when the
+    // image begins with 0xFF bytes the records leave out.
+    std::optional<std::uint32_t> base;
+    std::vector<std::uint64_t> bases_tried;
     // The slots' CRCs could change the outcome: sample again with them.
     bool needs_crcs = false;
 };

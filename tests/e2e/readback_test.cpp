@@ -72,7 +72,7 @@ void flash_round_trips(const char* command, bool padded) {
         if (n == 0 && !padded) info.push_back("--kind=flash-crc");  // nothing to recognise
         std::string expected = "[";
         for (std::size_t k = 0; k < key_sets.size(); ++k) {
-            for (const std::string& encoding : {std::string("bin"), std::string("hex")}) {
+            for (const std::string& encoding : {std::string("bin"), std::string("hex"), std::string("srec")}) {
                 const std::string image = format("k%zu.%s", k, encoding.c_str());
                 const std::string what =
                     std::string(command) + " of " + std::to_string(n) + " bytes to " + image;
@@ -92,7 +92,7 @@ void flash_round_trips(const char* command, bool padded) {
                 info.push_back(image);
                 if (expected.size() > 1) expected += ", ";
                 expected += padded ? "('padded-flash-crc', '" : "('flash-crc', '";
-                expected += encoding == "hex" ? "intel-hex', " : "binary', ";
+                expected += encoding == "hex" ? "intel-hex', " : encoding == "srec" ? "s-record', " : "binary', ";
                 expected += ceil_blocks(n);
                 expected += ", 0)";
             }
@@ -358,6 +358,120 @@ TEST(ReadBack, TwinsAndIntelHexAreReadAsTheImagesTheyHold) {
     EXPECT_NE(o.out.find(format("line 2 at 0x%zX: checksum", second_line)), std::string::npos) << o.out;
 }
 
+// --- S-records -----------------------------------------------------------------------
+
+// The last line of an S-record file replaced by `lines`, and the last line.
+void before_last_line(const Sandbox& box, const std::string& name, const std::string& lines) {
+    change(box, name, [&](Bytes& b) { b.insert(b.rfind("S7"), lines); });
+}
+
+TEST(ReadBack, SrecImagesAreReadAsTheImagesTheyHold) {
+    Sandbox box(damage_inputs());
+    ASSERT_EQ(box.run(velk, {"crc", "app.bin", "--format", "srec", "--no-twin", "--base", "0x10000"}).status, 0);
+    ASSERT_EQ(box.run(velk, {"merge", "boot.bin", "stack.bin", "app.bin", "--format", "srec", "--image-version",
+                             "7"}).status,
+              0);
+    Outcome o = box.run(velk, {"verify", "app_merge.srec", "--against", "boot.bin,stack.bin,app.bin"});
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_NE(o.out.find("app_merge.srec: S-record of a merged image"), std::string::npos) << o.out;
+    o = box.run(velk, {"verify", "app_crc.srec", "--against", "app.bin", "--kind", "srec:flash-crc"});
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    o = box.run(velk, {"info", "app_crc.srec"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    // 1000 bytes: 32 blocks of 34 bytes, 68 records, a header and a termination record.
+    EXPECT_NE(o.out.find("app_crc.srec: S-record of a flash CRC image, 3292 bytes (image 1088 bytes)\n"
+                         "  s-records     70 lines, 68 data records, image at 0x00010000, start 0x00010000\n"),
+              std::string::npos)
+        << o.out;
+    o = box.run(velk, {"info", "--json", "app_crc.srec"});
+    EXPECT_EQ(python(o.out, "(d['files'][0]['encoding'], d['files'][0]['fields']['srec'])"),
+              "('s-record', {'lines': 70, 'data_records': 68, 'base': 65536, 'start': 65536, "
+              "'termination_record': True})");
+
+    // Damaged one way at a time: verify fails (1), unpack writes nothing (1).
+    const Bytes good = box.read("app_crc.srec");
+    const std::size_t second_line = good.find('\n') + 1;
+    const std::size_t checksum = good.find('\r', second_line) - 1;
+    struct row {
+        const char* what;
+        std::function<void()> damage;
+        const char* check;
+        std::string text;
+    };
+    const row rows[] = {
+        {"a checksum digit",
+         [&] { change(box, "app_crc.srec", [&](Bytes& b) { b[checksum] = b[checksum] == '0' ? '1' : '0'; }); },
+         "srec-checksum", format("line 2 at 0x%zX: checksum", second_line)},
+        {"a wrong count", [&] { before_last_line(box, "app_crc.srec", "S5030005F7\r\n"); }, "srec-count",
+         format("line 70 at 0x%zX: the count record says 5 data records, 68 came before it", good.rfind("S7"))},
+        {"no termination record",
+         [&] { change(box, "app_crc.srec", [](Bytes& b) { b.erase(b.rfind("S7")); }); }, "srec-end",
+         "no termination record (S7, S8 or S9)"},
+    };
+    for (const row& r : rows) {
+        box.write("app_crc.srec", good);
+        r.damage();
+        o = box.run(velk, {"verify", "app_crc.srec"});
+        EXPECT_EQ(o.status, 1) << r.what << o.out << o.err;
+        EXPECT_NE(o.out.find(r.text), std::string::npos) << r.what << o.out;
+        o = box.run(velk, {"verify", "--json", "app_crc.srec"});
+        EXPECT_EQ(python(o.out, "[p['check'] for p in d['files'][0]['problems']]"),
+                  std::string("['") + r.check + "']")
+            << r.what;
+        o = box.run(velk, {"unpack", "app_crc.srec", "-o", "raw.bin"});
+        EXPECT_EQ(o.status, 1) << r.what << o.err;
+        EXPECT_EQ(o.files.count("raw.bin"), 0u) << r.what;
+    }
+}
+
+// velk's records leave out leading 0xFF bytes, so the first record may
+// lie past the image's first byte: the image is looked for at the first
+// record's 64 KiB page, then at the record itself, and --base gives the
+// rest.
+TEST(ReadBack, ImagesOffTheirPageAreFoundAtTheirFirstRecord) {
+    Files inputs = damage_inputs();
+    inputs["erased.bin"] = Bytes(32, '\xFF') + noise(500, 11);
+    for (const std::string encoding : {"hex", "srec"}) {
+        Sandbox box(inputs);
+        const std::string crc = "app_crc." + encoding;
+        const std::string merged = "app_merge." + encoding;
+        const std::string erased = "erased_crc." + encoding;
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"crc", "app.bin"}, std::vector<std::string>{"crc", "erased.bin"},
+              std::vector<std::string>{"merge", "boot.bin", "stack.bin", "app.bin", "--image-version", "7"}}) {
+            std::vector<std::string> all = args;
+            for (const char* more : {"--no-twin", "--format", encoding.c_str(), "--base", "0x08004000"}) {
+                if (args[0] != "merge" || std::string(more) != "--no-twin") all.push_back(more);
+            }
+            ASSERT_EQ(box.run(velk, all).status, 0) << encoding << " " << args[1];
+        }
+        Outcome o = box.run(velk, {"verify", crc, "--against", "app.bin"});
+        EXPECT_EQ(o.status, 0) << encoding << o.out << o.err;
+        o = box.run(velk, {"verify", merged, "--against", "boot.bin,stack.bin,app.bin"});
+        EXPECT_EQ(o.status, 0) << encoding << o.out << o.err;
+        o = box.run(velk, {"info", crc});
+        EXPECT_NE(o.out.find(", image at 0x08004000"), std::string::npos) << o.out;
+        o = box.run(velk, {"unpack", crc, "-o", "raw.bin", "--length", "1000"});
+        EXPECT_EQ(o.status, 0) << encoding << o.err;
+        EXPECT_EQ(box.read("raw.bin"), box.read("app.bin")) << encoding;
+
+        // The first record of this one is 32 bytes in: neither base fits.
+        o = box.run(velk, {"verify", erased});
+        EXPECT_EQ(o.status, 3) << encoding << o.out;
+        EXPECT_NE(o.err.find("each read as an image at 0x08000000 and at 0x08004020 (the records leave out "
+                             "leading 0xFF bytes, so the image may start elsewhere: --base ADDR gives the "
+                             "address of its first byte)"),
+                  std::string::npos)
+            << o.err;
+        o = box.run(velk, {"info", "--json", erased});
+        EXPECT_EQ(o.status, 3);
+        EXPECT_EQ(python(o.out, "[hex(b) for b in d['files'][0]['bases_tried']]"),
+                  "['0x8000000', '0x8004020']");
+        o = box.run(velk, {"verify", erased, "--base", "0x08004000", "--against", "erased.bin"});
+        EXPECT_EQ(o.status, 0) << encoding << o.out << o.err;
+    }
+}
+
 // --- --verify: outputs read back before they are put in place --------------------
 
 TEST(ReadBack, VerifiedOutputsAreRenamedIntoPlaceOnlyWhenTheyHold) {
@@ -373,6 +487,9 @@ TEST(ReadBack, VerifiedOutputsAreRenamedIntoPlaceOnlyWhenTheyHold) {
         {"crc, Intel HEX", {"crc", "app.bin", "--format", "hex", "--no-twin"}, {"app_crc.hex"}, "20"},
         {"single, padding", {"single", "app.bin", "--keys", keys_a}, {"app_crc.bin", "appbim_crc.out"}, "1200"},
         {"single, Intel HEX", {"single", "app.bin", "--format", "hex"}, {"app_crc.hex", "appbim_crc.out"}, "12"},
+        {"crc, S-records", {"crc", "app.bin", "--format", "srec", "--no-twin"}, {"app_crc.srec"}, "30"},
+        {"merge, S-records", {"merge", "boot.bin", "stack.bin", "app.bin", "--format", "srec", "--image-version", "3"},
+         {"app_merge.srec", "app_stack.bin", "app_app.bin"}, "40"},
         {"merge, boot", {"merge", "boot.bin", "stack.bin", "app.bin", "--image-version", "3"},
          {"app_merge.bin", "app_stack.bin", "app_app.bin"}, "5"},
         {"merge, byte 1100 of each", {"merge", "boot.bin", "stack.bin", "app.bin", "--image-version", "3"},
@@ -423,7 +540,7 @@ TEST(ReadBack, AnythingElseIsUnrecognisedWithWhatWasTried) {
     EXPECT_EQ(j.status, 3);
     EXPECT_EQ(python(j.out, "([f['kind'] for f in d['files']], [len(f.get('tried', [])) for f in d['files']], "
                             "d['files'][0]['tried'][-1]['kind'], d['ok'], d['velk_json'])"),
-              "([None, None], [6, 0], 'flash-crc', False, 1)");
+              "([None, None], [7, 0], 'flash-crc', False, 1)");
 }
 
 TEST(ReadBack, TheWorstOutcomeOfARunIsItsStatus) {

@@ -159,7 +159,7 @@ TEST(VelkUsage, EachBadCommandLineIsOneLineOnStderrAndNothingWritten) {
         {{"merge", "a.bin", "b.bin", "c.bin", "--stack-at", "010x"}, {}, "--stack-at"},
         {{"txt", "a.bin", "--bits", "12"}, {}, "--bits: 12 is not 8, 16 or 32"},
         {{"txt", "a.bin", "--per-line", "0"}, {}, "--per-line"},
-        {{"crc", "a.bin", "--format", "srec"}, {}, "--format: 'srec'"},
+        {{"crc", "a.bin", "--format", "elf"}, {}, "--format: 'elf'"},
         {{"single", "a.bin", "--keys", "1,2,3"}, {}, "--keys: '1,2,3'"},
         {{"single", "a.bin", "--keys", "1,2,3,4,5"}, {}, "--keys"},
         {{"single", "a.bin", "--keys", "1,2,3,0x4"}, {}, "--keys"},

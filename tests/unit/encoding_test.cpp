@@ -126,6 +126,24 @@ TEST(Encodings, WritersRoundTripThroughReadersAndTests) {
     }
 }
 
+// The encodings with addresses write 32-bit ones: an image must end at
+// 2^32 at the latest. The others place any image.
+TEST(Encodings, ImagesFitTheirAddresses) {
+    for (const image_encoding with : {image_encoding::intel_hex, image_encoding::srec}) {
+        const encoding_info& e = encoding_of(with);
+        EXPECT_TRUE(carries_addresses(e)) << e.name;
+        EXPECT_TRUE(fits_in(e, 0xFFFFFFF0, 16)) << e.name;
+        EXPECT_FALSE(fits_in(e, 0xFFFFFFF0, 17)) << e.name;
+        EXPECT_TRUE(fits_in(e, 0, std::uint64_t{1} << 32)) << e.name;
+        EXPECT_FALSE(fits_in(e, 1, std::uint64_t{1} << 32)) << e.name;
+    }
+    for (const image_encoding without : {image_encoding::binary, image_encoding::text_twin}) {
+        const encoding_info& e = encoding_of(without);
+        EXPECT_FALSE(carries_addresses(e)) << e.name;
+        EXPECT_TRUE(fits_in(e, 0xFFFFFFFF, std::uint64_t{1} << 40)) << e.name;
+    }
+}
+
 TEST(Encodings, BashCompletionListsThem) {
     const std::string bash = source_file("completions/velk.bash");
     const std::vector<names> format = lists(bash, R"re(--format\) COMPREPLY=\(\$\(compgen -W "([^"]*)")re");

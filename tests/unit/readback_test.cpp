@@ -836,7 +836,8 @@ TEST(ImageKind, SaysWhatItTriedOnAnythingElse) {
         using E = image_encoding;
         std::vector<std::pair<C, E>> tried;
         for (const rejection& r : d.tried) tried.push_back({r.what, r.encoding});
-        const std::vector<std::pair<C, E>> expected{{C::encoding, E::intel_hex}, {C::encoding, E::text_twin},
+        const std::vector<std::pair<C, E>> expected{{C::encoding, E::intel_hex}, {C::encoding, E::srec},
+                                                    {C::encoding, E::text_twin},
                                                     {C::merged, E::binary},      {C::oad, E::binary},
                                                     {C::padded_flash_crc, E::binary}, {C::flash_crc, E::binary}};
         EXPECT_EQ(tried, expected) << file.size();

@@ -1,0 +1,92 @@
+#pragma once
+// Reading velk's S-record images back into the image they hold, strictly,
+// as Intel HEX images are read: every record is checked (syntax, byte
+// count, checksum, type, the counts of S5 and S6 records) and the data
+// come out in address order with the gaps filled with erased flash
+// (0xFF), which is how velk's writer leaves out all-0xFF records. Nothing
+// in the text is trusted: a line is never longer than the longest record,
+// and the image never longer than the limit given, whatever the addresses
+// say. (formats/srec/input.hpp reads S-records as an input instead: any
+// order, into an address map.)
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "formats/core/findings.hpp"
+#include "io/file.hpp"
+
+namespace velk {
+
+struct srec_read_options {
+    // Address of the image's first byte; by default the start of the 64
+    // KiB page of the first data record, as for Intel HEX: velk's writer
+    // leaves out all-0xFF records, the first ones too, and flash images
+    // start on such a page. An image at another address needs its base
+    // given.
+    std::optional<std::uint32_t> base;
+    // Longest image to decode, gaps included; a record beyond it is a
+    // problem and its data are dropped.
+    std::uint64_t max_length = std::uint64_t{1} << 32;
+};
+
+struct srec_summary {
+    std::uint64_t lines = 0;         // lines read
+    std::uint64_t data_records = 0;  // data records whose data were taken
+    std::optional<std::uint64_t> first_address;  // of the first data record
+    std::optional<std::uint64_t> base;           // address of the image's first byte
+    std::uint64_t length = 0;                    // image bytes so far, gaps included
+    std::optional<std::uint64_t> start;          // the termination record's address
+    bool end_record = false;                     // the termination record was seen
+};
+
+// The image held by the S-record text `text`, from its first byte. Every
+// fault found goes to `problems`, with its line; records that cannot be
+// placed are left out. Reading it to its end checks the whole file.
+class srec_source final : public byte_source {
+public:
+    srec_source(byte_source& text, problem_list& problems, const srec_read_options& options = {});
+
+    std::size_t read(std::span<std::uint8_t> buf) override;
+    bool error() const override { return text_.error(); }
+    const srec_summary& summary() const { return summary_; }
+
+private:
+    int get();
+    bool read_line();  // false at the end of the text
+    void take_line();  // parses the line read and stages its data, if any
+    void place(std::uint64_t address, std::span<const std::uint8_t> data);
+    void fault(check what, std::uint64_t stored = 0, std::uint64_t computed = 0);
+
+    byte_source& text_;
+    problem_list& problems_;
+    srec_read_options options_;
+    srec_summary summary_;
+
+    std::vector<std::uint8_t> in_;  // text read ahead
+    std::size_t in_pos_ = 0;
+    std::size_t in_len_ = 0;
+    bool text_ended_ = false;
+    std::uint64_t text_offset_ = 0;  // of the next text byte
+
+    std::vector<std::uint8_t> line_;  // the current line, without its line end
+    bool line_too_long_ = false;
+    std::uint64_t line_offset_ = 0;
+
+    std::uint64_t records_seen_ = 0;   // well-formed data records, placed or not: what S5/S6 count
+    std::uint64_t next_address_ = 0;   // absolute address of the next image byte
+    std::uint64_t gap_ = 0;            // 0xFF bytes due before the staged data
+    std::vector<std::uint8_t> data_;   // the staged record's data
+    std::size_t data_pos_ = 0;
+    bool after_end_reported_ = false;
+    bool finished_ = false;
+};
+
+// True when `head`, the first bytes of a file, begins with a well-formed
+// S-record (right byte count and checksum, a type velk reads) ended by a
+// line end.
+bool looks_like_srec_image(std::span<const std::uint8_t> head);
+
+}  // namespace velk
