@@ -80,11 +80,6 @@ void check_outputs_apart(const std::vector<std::string>& outputs,
     }
 }
 
-byte_source& source_of(input_file& input, std::optional<file_source>& whole) {
-    if (!input.size) return input.file;
-    return whole.emplace(input.file, *input.size);
-}
-
 output_file::output_file(const std::string& name)
     : output_(name == "-" ? Output::standard_output() : Output::create(name)) {
     if (!output_) fail(exit_status::output, system_message(name, "cannot create", output_.error()));

@@ -31,10 +31,6 @@ struct input_file {
     std::optional<std::uint64_t> size;  // for a regular file, whatever the need
 };
 
-// The input as an engine reads it: by offset when it is a regular file of
-// known size (then `whole` holds that view of it), else in order.
-byte_source& source_of(input_file& input, std::optional<file_source>& whole);
-
 // Opens an input, "-" being standard input. Exit status 3 for a name that
 // is missing, a directory, unreadable, or (when its size is needed) not a
 // regular file.

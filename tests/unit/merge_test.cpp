@@ -194,9 +194,9 @@ merge_plan plan_of(const Inputs& in, const test::Layout& l) {
 enum class way { streaming, in_place };
 constexpr way both_ways[] = {way::streaming, way::in_place};
 
-// Runs merge_images (or, in place, merge_images_in_place, which writes all
-// three) on the three images in `box`; an output that is not wanted is
-// passed as absent. The outputs are read back unless they are devices.
+// Runs merge_images on the three images in `box`, streaming or in place
+// (into outputs it may write by offset, all three wanted); an output that
+// is not wanted is passed as absent. The outputs are read back unless they are devices.
 Written merge(const Sandbox& box, const Inputs& in, const test::Layout& l,
               bool merged = true, bool stack_image = true, bool app_image = true,
               bool read_back = true, way how = way::streaming) {
