@@ -58,7 +58,6 @@ intel_hex_source::intel_hex_source(byte_source& text, problem_list& problems,
                                    const intel_hex_read_options& options)
     : text_(text), problems_(problems), options_(options), in_(std::size_t{1} << 16) {
     line_.reserve(longest_line);
-    data_.reserve(255);
 }
 
 int intel_hex_source::get() {
@@ -141,9 +140,7 @@ void intel_hex_source::take_line() {
     const bool in_order = address >= next_address_;
     const bool in_limit = address + r->count - base <= options_.max_length;
     if (!in_page || !in_order || !in_limit) return fault(check::hex_address, address, next_address_);
-    gap_ = address - next_address_;
-    data_.assign(r->data.begin(), r->data.begin() + r->count);
-    data_pos_ = 0;
+    staged_.stage(address - next_address_, std::span(r->data).first(r->count));
     next_address_ = address + r->count;
     summary_.length = next_address_ - base;
     ++summary_.data_records;
@@ -152,20 +149,8 @@ void intel_hex_source::take_line() {
 std::size_t intel_hex_source::read(std::span<std::uint8_t> buf) {
     std::size_t done = 0;
     while (done < buf.size()) {
-        if (gap_ != 0) {
-            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(gap_, buf.size() - done));
-            std::fill_n(buf.data() + done, n, std::uint8_t{0xFF});
-            gap_ -= n;
-            done += n;
-            continue;
-        }
-        if (data_pos_ < data_.size()) {
-            const std::size_t n = std::min(data_.size() - data_pos_, buf.size() - done);
-            std::copy_n(data_.data() + data_pos_, n, buf.data() + done);
-            data_pos_ += n;
-            done += n;
-            continue;
-        }
+        done += staged_.drain(buf.subspan(done));
+        if (done == buf.size()) break;
         if (finished_) break;
         if (!read_line()) {
             finished_ = true;

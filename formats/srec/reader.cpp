@@ -63,7 +63,6 @@ std::optional<record> parse_record(std::span<const std::uint8_t> line) {
 srec_source::srec_source(byte_source& text, problem_list& problems, const srec_read_options& options)
     : text_(text), problems_(problems), options_(options), in_(std::size_t{1} << 16) {
     line_.reserve(longest_line);
-    data_.reserve(255);
 }
 
 int srec_source::get() {
@@ -142,9 +141,7 @@ void srec_source::place(std::uint64_t address, std::span<const std::uint8_t> dat
     const bool placed = address >= next_address_ && end <= (std::uint64_t{1} << 32) &&
                         end - base <= options_.max_length;
     if (!placed) return fault(check::srec_address, address, next_address_);
-    gap_ = address - next_address_;
-    data_.assign(data.begin(), data.end());
-    data_pos_ = 0;
+    staged_.stage(address - next_address_, data);
     next_address_ = end;
     summary_.length = end - base;
     ++summary_.data_records;
@@ -153,20 +150,8 @@ void srec_source::place(std::uint64_t address, std::span<const std::uint8_t> dat
 std::size_t srec_source::read(std::span<std::uint8_t> buf) {
     std::size_t done = 0;
     while (done < buf.size()) {
-        if (gap_ != 0) {
-            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(gap_, buf.size() - done));
-            std::fill_n(buf.data() + done, n, std::uint8_t{0xFF});
-            gap_ -= n;
-            done += n;
-            continue;
-        }
-        if (data_pos_ < data_.size()) {
-            const std::size_t n = std::min(data_.size() - data_pos_, buf.size() - done);
-            std::copy_n(data_.data() + data_pos_, n, buf.data() + done);
-            data_pos_ += n;
-            done += n;
-            continue;
-        }
+        done += staged_.drain(buf.subspan(done));
+        if (done == buf.size()) break;
         if (finished_) break;
         if (!read_line()) {
             finished_ = true;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "formats/core/findings.hpp"
+#include "formats/core/staged_image.hpp"
 #include "io/file.hpp"
 
 namespace velk {
@@ -77,9 +78,7 @@ private:
 
     std::uint64_t records_seen_ = 0;   // well-formed data records, placed or not: what S5/S6 count
     std::uint64_t next_address_ = 0;   // absolute address of the next image byte
-    std::uint64_t gap_ = 0;            // 0xFF bytes due before the staged data
-    std::vector<std::uint8_t> data_;   // the staged record's data
-    std::size_t data_pos_ = 0;
+    staged_image staged_;  // the image up to the last record read
     bool after_end_reported_ = false;
     bool finished_ = false;
 };
