@@ -199,12 +199,16 @@ std::uint16_t image_version(const merge_settings& s, const common_settings& comm
 [[noreturn]] void layout_failed(const layout_error& e, const merge_settings& s, const merge_layout& layout) {
     using kind = layout_error::kind;
     using obstacle = layout_error::obstacle;
+    // An offset the option did not give came from the input's address.
+    const auto placed = [&](bool given, const std::string& name, const char* option) {
+        return given ? std::string(option) + " " : name + ", placed by its address at offset ";
+    };
     if (e.what == kind::no_stack_header_room) {
-        fail(exit_status::input, "--stack-at " + hex_text(e.at) +
+        fail(exit_status::input, placed(s.stack_at_given, s.stack, "--stack-at") + hex_text(e.at) +
                                      " leaves no room for the 16-byte stack header before it");
     }
     if (e.what == kind::no_app_header_room) {
-        fail(exit_status::input, "--app-at " + hex_text(e.at) +
+        fail(exit_status::input, placed(s.app_at_given, s.app, "--app-at") + hex_text(e.at) +
                                      " leaves no room for the 16-byte app header after the "
                                      "stack at " + hex_text(layout.stack_at));
     }
@@ -290,10 +294,14 @@ void run_merge(const merge_settings& s, const common_settings& common) {
     image_input stack(s.stack, s.inputs, input_need::known_size);
     image_input app(s.app, s.inputs, input_need::known_size);
     merge_layout layout = place_merge_inputs(s, boot, stack, app);
+    // For the messages: which offsets the options gave.
+    merge_settings placed_by = s;
+    placed_by.stack_at_given = s.stack_at_given || stack.map() == nullptr;
+    placed_by.app_at_given = s.app_at_given || app.map() == nullptr;
     for (image_input* in : {&boot, &stack, &app}) {
         if (!in->size()) fail(exit_status::input, in->name() + ": not a regular file; its size must be known before it is read");
     }
-    if (const auto e = check_layout(layout)) layout_failed(*e, s, layout);
+    if (const auto e = check_layout(layout)) layout_failed(*e, placed_by, layout);
     const std::uint16_t version = image_version(s, common);
     const random_source& boot_data = *boot.source().positional();
     const random_source& stack_data = *stack.source().positional();
