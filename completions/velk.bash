@@ -28,10 +28,12 @@ _velk() {
     # Options that take a value: complete the value, not an option.
     case $prev in
         --format) COMPREPLY=($(compgen -W "bin hex srec" -- "$cur")); return ;;
+        --input-format)
+            COMPREPLY=($(compgen -W "auto bin elf hex srec" -- "$cur")); return ;;
         --bits) COMPREPLY=($(compgen -W "8 16 32" -- "$cur")); return ;;
         --kind) COMPREPLY=($(compgen -W "bin hex srec twin flash-crc padded-flash-crc oad oad-stack oad-app merged" -- "$cur")); return ;;
         --keys | --base | --stack-at | --app-at | --image-version | --rom-version | \
-            --app-uid | --stack-uid | --per-line | --name | --length)
+            --app-uid | --stack-uid | --per-line | --name | --length | --origin | --max-size | --crop)
             return ;;
         -o | --output | --header | --against)
             compopt -o filenames 2>/dev/null
@@ -40,11 +42,13 @@ _velk() {
     esac
 
     local options="-h --help -q --quiet"
+    # How the image operands are read and laid out.
+    local inputs="--input-format --origin --max-size --crop"
     case $command in
-        crc | single) options+=" -o --output --keys --no-twin --format --base --verify" ;;
-        merge) options+=" -o --output --stack-at --app-at --image-version --rom-version --app-uid --stack-uid --format --base --verify" ;;
-        txt) options+=" -o --output --bits --per-line --comma --prefix" ;;
-        c) options+=" -o --output --bits --per-line --name --const --stdint --header" ;;
+        crc | single) options+=" -o --output --keys --no-twin --format --base --verify $inputs" ;;
+        merge) options+=" -o --output --stack-at --app-at --image-version --rom-version --app-uid --stack-uid --format --base --verify $inputs" ;;
+        txt) options+=" -o --output --bits --per-line --comma --prefix $inputs" ;;
+        c) options+=" -o --output --bits --per-line --name --const --stdint --header $inputs" ;;
         info) options+=" --stack-at --app-at --kind --base --json" ;;
         verify) options+=" --keys --against --stack-at --app-at --kind --base --json" ;;
         unpack) options+=" -o --output --keys --length --kind --base" ;;
