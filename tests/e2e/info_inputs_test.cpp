@@ -308,5 +308,24 @@ TEST(VerifyInputs, AgainstElfHoldsTheImageBuiltFromIt) {
     EXPECT_EQ(box.run(velk, {"verify", "p.crc", "--against", "p.bin"}).status, 0);
 }
 
+// The three inputs of a merge, each at its place in the merged image's
+// address space (the default layout, from 0x08000000).
+TEST(VerifyInputs, AgainstThreeHexInputsHoldsTheMergeBuiltFromThem) {
+    const auto at = [](std::uint32_t address, const Bytes& data) {
+        return ihex(0x04, 0, hex(format("%04X", address >> 16))) + ihex(0x00, address & 0xFFFF, data) +
+               ihex(0x01, 0, "");
+    };
+    Sandbox box({{"boot.hex", at(0x08000000, counting(16, 3))},
+                 {"stack.hex", at(0x08001F00, counting(16, 7))},
+                 {"app.hex", at(0x08025A80, counting(16, 9))},
+                 {"other.hex", at(0x08025A80, counting(16, 10))}});
+    const Outcome built = box.run(velk, {"merge", "boot.hex", "stack.hex", "app.hex", "--image-version", "1"});
+    ASSERT_EQ(built.status, 0) << built.err;
+    const Outcome held = box.run(velk, {"verify", "app_merge.bin", "--against", "boot.hex,stack.hex,app.hex"});
+    EXPECT_EQ(held.status, 0) << held.out << held.err;
+    EXPECT_NE(held.out.find("holds boot.hex, stack.hex and app.hex"), std::string::npos) << held.out;
+    EXPECT_EQ(box.run(velk, {"verify", "app_merge.bin", "--against", "boot.hex,stack.hex,other.hex"}).status, 1);
+}
+
 }  // namespace
 }  // namespace velk::test
