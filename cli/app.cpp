@@ -274,6 +274,7 @@ void read_command_options(CLI::App& app, settings& s) {
     kind_option(app, r.kind);
     base_option(app, r.base);
     app.add_flag("--json", r.json, "one JSON document on stdout for the whole run");
+    input_options(app, r.inputs);
 }
 
 void define_info(CLI::App& app, settings& s) {

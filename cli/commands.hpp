@@ -66,6 +66,9 @@ struct read_settings {
     std::optional<scramble_keys> keys;    // --keys
     std::vector<std::string> against;     // --against: RAW, or BOOT, STACK and APP
     bool json = false;
+    // How a file that is an input, not an image, is laid out (info), and
+    // how the --against inputs are (verify).
+    input_settings inputs;
 };
 
 struct unpack_settings {

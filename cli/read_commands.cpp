@@ -1,6 +1,8 @@
 // info, verify and unpack: the commands that read images back.
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,7 +10,9 @@
 #include "cli/commands.hpp"
 #include "cli/errors.hpp"
 #include "cli/files.hpp"
+#include "cli/inputs.hpp"
 #include "cli/read_report.hpp"
+#include "cli/report_words.hpp"
 #include "formats/flash_crc/names.hpp"
 #include "formats/core/hex.hpp"
 #include "formats/readback/check.hpp"
@@ -38,19 +42,96 @@ bool is_merged(std::optional<kind_family> family) {
            family == kind_family::oad || family == kind_family::oad_stack || family == kind_family::oad_app;
 }
 
-// The inputs --against names, opened once for every file of the run.
+// The inputs --against names, opened once for every file of the run and
+// read as the build commands read them: a flash CRC image made of an ELF
+// file holds that file's bytes laid out from its lowest address (or
+// --origin), and the stack and app of a merge each from its own.
 struct against_inputs {
-    std::optional<input_file> raw;
-    std::vector<input_file> parts;  // boot, stack, app
+    std::unique_ptr<image_input> raw;
+    std::vector<std::unique_ptr<image_input>> parts;  // boot, stack, app
 };
 
-against_inputs open_against(const std::vector<std::string>& names) {
+std::unique_ptr<image_input> open_against_input(const std::string& name, const input_settings& in) {
+    // Each file of the run is compared with the input from its first byte:
+    // standard input cannot be read again, and is refused as it always was.
+    if (name == "-") open_input(name, input_need::known_size);
+    return std::make_unique<image_input>(name, in, input_need::known_size);
+}
+
+against_inputs open_against(const std::vector<std::string>& names, const input_settings& in) {
     against_inputs a;
-    if (names.size() == 1) a.raw = open_input(names[0], input_need::known_size);
+    if (names.size() == 1) {
+        a.raw = open_against_input(names[0], in);
+        if (in.origin && a.raw->map() == nullptr) {
+            usage_error("--origin: " + names[0] + " is raw bytes and carries no addresses");
+        }
+        a.raw->place(in.origin, in.max_size, "");
+    }
     if (names.size() == 3) {
-        for (const std::string& name : names) a.parts.push_back(open_input(name, input_need::known_size));
+        for (const std::string& name : names) a.parts.push_back(open_against_input(name, in));
+        if (in.origin && std::none_of(a.parts.begin(), a.parts.end(), [](const auto& p) { return p->map() != nullptr; })) {
+            usage_error("--origin: none of the inputs carries addresses (ELF, Intel HEX or S-records)");
+        }
+        a.parts[0]->place(in.origin, in.max_size, in.origin ? "the merged image starts at " + hex_text(*in.origin) : "");
+        a.parts[1]->place(std::nullopt, in.max_size, "");
+        a.parts[2]->place(std::nullopt, in.max_size, "");
     }
     return a;
+}
+
+// What an unrecognised file is as an input that says where its bytes go,
+// read and laid out as crc, single and merge would. Nothing when it is
+// raw bytes, or text that starts like records and does not read as them:
+// the kinds tried say more of that than the reader would. `error` is set
+// for an ELF file that breaks ELF's rules, an input with two different
+// bytes at one address, or one with data below --origin: exit status 3,
+// as the build commands refuse them.
+std::optional<input_summary> probe_input(const std::string& path, File& file, std::uint64_t size,
+                                         const input_settings& in, std::optional<std::string>& error) {
+    const file_source whole(file, size);
+    std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min<std::uint64_t>(size, input_head_bytes)));
+    if (!whole.read_at(0, head)) return std::nullopt;
+    const input_encoding_info& encoding = in.format ? input_encoding_of(*in.format) : detect_input(head);
+    if (encoding.read == nullptr) return std::nullopt;
+    std::string why;
+    result<address_map> map = encoding.read(whole, why);
+    if (!map) {
+        if (map.error().what == fault_kind::read) {
+            error = system_message(path, "read error", map.error().error);
+        } else if (in.format || encoding.what == input_encoding::elf) {
+            error = path + ": " + why;
+        }
+        return std::nullopt;
+    }
+    sort_extents(*map);
+    if (!check_overlaps(*map, why)) {
+        error = path + ": " + why;
+        return std::nullopt;
+    }
+    if (in.crop) map = crop(std::move(*map), in.crop->first, in.crop->second);
+    input_summary s;
+    s.encoding = encoding.what;
+    for (const extent& e : map->extents) s.segments.push_back({e.address, e.length, e.label});
+    s.start = map->start;
+    s.origin = in.origin.value_or(lo(*map));
+    if (!check_span(*map, s.origin, UINT64_MAX, why)) {
+        error = path + ": " + why + " (--origin " + hex_text(s.origin) + ")";
+        return std::nullopt;
+    }
+    s.image_size = map->extents.empty() ? 0 : hi(*map) - s.origin;
+    s.max_size = in.max_size;
+    return s;
+}
+
+// Whether an unrecognised text file that reads as an input may still be
+// one of velk's own images: velk writes one stretch of records, without a
+// start record in Intel HEX, and leaves out the image's leading 0xFF
+// bytes, so its first record may lie past any base detection tried. The
+// bases tried, and --base, say more of such a file than its segment does.
+// ELF, gaps, overlaps and HEX start records velk never writes.
+bool may_be_own_image(const input_summary& in, const detection& d) {
+    if (in.encoding == input_encoding::elf || d.bases_tried.empty() || in.segments.size() != 1) return false;
+    return in.encoding == input_encoding::srec || !in.start;
 }
 
 // Opens a file to read back; why not, when it cannot be.
@@ -97,7 +178,13 @@ file_outcome read_one(const std::string& path, const read_options& options, cons
         return o;
     }
     if (!d.recognised) {
-        o.error = path + ": not an image velk reads; tried " + tried_text(d);
+        if (o.size) o.input = probe_input(path, file, *o.size, s.inputs, o.error);
+        if (o.input && may_be_own_image(*o.input, d)) o.input.reset();
+        if (o.input && verify) {
+            o.error = path + ": an " + std::string(words::input_encoding_words(o.input->encoding)) +
+                      " input, not an image velk writes; build one with velk crc, single or merge";
+        }
+        if (!o.input && !o.error) o.error = path + ": not an image velk reads; tried " + tried_text(d);
         return o;
     }
 
@@ -106,16 +193,14 @@ file_outcome read_one(const std::string& path, const read_options& options, cons
     if (verify) {
         request.keys = s.keys.value_or(default_scramble_keys);
         if (against.raw) {
-            against.raw->file.seek(0);
-            request.against_raw = &against.raw->file;
-            o.names.raw = against.raw->name;
+            request.against_raw = &against.raw->reread();
+            o.names.raw = against.raw->name();
         }
         if (against.parts.size() == 3) {
             std::array<part_input, 3> parts;
             for (std::size_t i = 0; i < 3; ++i) {
-                against.parts[i].file.seek(0);
-                parts[i] = {&against.parts[i].file, *against.parts[i].size};
-                o.names.parts[i] = against.parts[i].name;
+                parts[i] = {&against.parts[i]->reread(), *against.parts[i]->size()};
+                o.names.parts[i] = against.parts[i]->name();
             }
             request.expect.parts = parts;
         }
@@ -148,7 +233,7 @@ int run_read(const read_settings& s, bool verify) {
         usage_error("--against takes one raw image, or three images BOOT,STACK,APP separated by commas");
     }
     const read_options options = options_of(s.layout, kind, s.base);
-    against_inputs against = open_against(s.against);
+    against_inputs against = open_against(s.against, s.inputs);
 
     std::vector<file_outcome> outcomes;
     bool unreadable = false;

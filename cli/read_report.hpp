@@ -3,10 +3,12 @@
 // people, and as JSON for scripts. Nothing here reads a file.
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "formats/inputs/inputs.hpp"
 #include "formats/readback/check.hpp"
 
 namespace velk::cli {
@@ -19,6 +21,24 @@ struct report_names {
     std::array<std::string, 3> parts;  // --against BOOT,STACK,APP (empty when not given)
 };
 
+// A file that is none of velk's images but an input that says where its
+// bytes go (ELF, Intel HEX, S-records): what crc, single and merge would
+// make of it.
+struct input_segment {
+    std::uint64_t address = 0;
+    std::uint64_t size = 0;
+    std::string label;  // an ELF section's name, or where in a text file the data begin
+};
+
+struct input_summary {
+    input_encoding encoding = input_encoding::elf;
+    std::vector<input_segment> segments;  // by address; they may overlap where their bytes agree
+    std::optional<std::uint64_t> start;   // the entry or start address
+    std::uint64_t origin = 0;             // the image's first address: --origin, else the lowest
+    std::uint64_t image_size = 0;         // from the origin to the end of the highest segment
+    std::uint64_t max_size = 0;           // --max-size, which the build commands hold it to
+};
+
 // What became of one file of an info or verify run.
 struct file_outcome {
     report_names names;
@@ -26,6 +46,7 @@ struct file_outcome {
     std::optional<detection> found;      // set when it was read
     std::optional<image_report> report;  // set when it was recognised and checked
     std::optional<std::uint64_t> size;   // the file's length, when known
+    std::optional<input_summary> input;  // set when it is an input, not an image
 
     bool ok() const { return !error && report && report->ok(); }
 };

@@ -141,6 +141,23 @@ json tried_json(const detection& d) {
     return tried;
 }
 
+// An input that is not an image: what it is and where its bytes go; the
+// keys of an image's report keep their places.
+void add_input(json& f, const input_summary& in) {
+    f["kind"] = "input";
+    f["encoding"] = input_encoding_id(in.encoding);
+    f["image_size"] = in.image_size;
+    f["origin"] = in.origin;
+    if (in.start) f["start"] = *in.start;
+    json segments = json::array();
+    for (const input_segment& s : in.segments) {
+        json entry{{"address", s.address}, {"size", s.size}};
+        if (in.encoding == input_encoding::elf) entry["name"] = s.label;
+        segments.push_back(entry);
+    }
+    f["segments"] = segments;
+}
+
 }  // namespace
 
 std::string json_document(const std::string& command, const std::vector<file_outcome>& outcomes) {
@@ -161,6 +178,7 @@ std::string json_document(const std::string& command, const std::vector<file_out
         f["encoding"] = o.found ? json(encoding_id(o.found->encoding)) : json(nullptr);
         f["size"] = o.size ? json(*o.size) : json(nullptr);
         f["image_size"] = o.report ? json(o.found->image_size) : json(nullptr);
+        if (o.input) add_input(f, *o.input);
         if (o.report) {
             f["fields"] = fields_json(*o.report, o.names);
             json problems = json::array();
@@ -179,7 +197,7 @@ std::string json_document(const std::string& command, const std::vector<file_out
             f["problem_count"] = 0;
             f["problem_counts"] = json::object();
         }
-        if (o.found && !o.found->recognised && !o.found->read_failed) {
+        if (o.found && !o.found->recognised && !o.found->read_failed && !o.input) {
             f["tried"] = tried_json(*o.found);
             if (!o.found->bases_tried.empty()) f["bases_tried"] = o.found->bases_tried;
         }

@@ -3,6 +3,7 @@
 #include "cli/read_report.hpp"
 
 #include <cinttypes>
+#include <algorithm>
 #include <cstdio>
 
 #include "cli/report_words.hpp"
@@ -91,6 +92,56 @@ std::string bases_text(const detection& found) {
     for (std::size_t i = 1; i < found.bases_tried.size(); ++i) text += " and at " + hex(found.bases_tried[i], 8);
     return text + " (the records leave out leading 0xFF bytes, so the image may start elsewhere: --base ADDR "
                   "gives the address of its first byte)";
+}
+
+// An input's segments in address order, with what lies between them: the
+// image's fill before the first (from --origin), gaps, and stretches two
+// segments share.
+std::string segment_lines(const input_summary& in, const std::string& indent) {
+    char title[96];
+    std::snprintf(title, sizeof title, "%-10s %-10s %10s  %s\n", "address", "end", "length", "what");
+    std::string out = indent + title;
+    const auto row = [&](u64 from, u64 to, const std::string& what) {
+        char text[96];
+        std::snprintf(text, sizeof text, "%-10s %-10s %10" PRIu64 "  ", hex(from, 8).c_str(), hex(to, 8).c_str(),
+                      to - from);
+        out += indent + text + what + "\n";
+    };
+    u64 reach = in.origin;
+    for (const input_segment& s : in.segments) {
+        const u64 end = s.address + s.size;
+        if (s.address > reach) {
+            row(reach, s.address, reach == in.origin && &s == &in.segments.front() ? "fill, 0xFF in the image"
+                                                                                   : "gap, 0xFF in the image");
+        } else if (s.address < reach) {
+            row(s.address, std::min(end, reach), "overlap, the same bytes in both");
+        }
+        row(s.address, end, s.label.empty() ? std::string("data") : s.label);
+        reach = std::max(reach, end);
+    }
+    return out;
+}
+
+std::string input_text(const file_outcome& o) {
+    const input_summary& in = *o.input;
+    std::string out = o.names.path + ": " + input_encoding_words(in.encoding) + " input, " +
+                      plural(o.size.value_or(0), "byte", "bytes") + " (image " +
+                      plural(in.image_size, "byte", "bytes") + " from " + hex(in.origin, 8) + ")\n";
+    const auto line = [&](const char* name, const std::string& value) {
+        char label[24];
+        std::snprintf(label, sizeof label, "  %-14s", name);
+        out += label + value + "\n";
+    };
+    u64 data = 0;
+    for (const input_segment& s : in.segments) data += s.size;
+    line("input", "not an image velk writes; crc, single and merge make one of it");
+    line("segments", num(in.segments.size()) + ", " + plural(data, "data byte", "data bytes"));
+    if (in.start) line("start", hex(*in.start, 8));
+    if (in.image_size > in.max_size) {
+        line("image", "more than --max-size " + num(in.max_size) + ": crc, single and merge refuse it");
+    }
+    if (!in.segments.empty()) out += "  address map\n" + segment_lines(in, "    ");
+    return out;
 }
 
 }  // namespace
@@ -260,6 +311,7 @@ std::string problem_lines(const image_report& report, const report_names& names,
 
 std::string info_text(const file_outcome& o) {
     if (o.error) return "";
+    if (o.input) return input_text(o);
     const image_report& r = *o.report;
     const detection& d = r.found;
     std::string out = heading(o) + "\n";

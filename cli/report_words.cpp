@@ -83,6 +83,27 @@ std::string encoding_words(image_encoding encoding) {
     return e.decoded ? std::string(e.words) + " of a " : std::string();
 }
 
+// The ids are those of the image encodings where the two meet.
+const char* input_encoding_id(input_encoding encoding) {
+    switch (encoding) {
+        case input_encoding::binary: return encoding_of(image_encoding::binary).id;
+        case input_encoding::elf: return "elf";
+        case input_encoding::intel_hex: return encoding_of(image_encoding::intel_hex).id;
+        case input_encoding::srec: return encoding_of(image_encoding::srec).id;
+    }
+    return "elf";
+}
+
+const char* input_encoding_words(input_encoding encoding) {
+    switch (encoding) {
+        case input_encoding::binary: return "raw";
+        case input_encoding::elf: return "ELF";
+        case input_encoding::intel_hex: return "Intel HEX";
+        case input_encoding::srec: return "S-record";
+    }
+    return "ELF";
+}
+
 const char* region_id(map_region region) {
     switch (region) {
         case map_region::boot: return "boot";

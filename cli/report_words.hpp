@@ -24,6 +24,10 @@ const char* kind_id(image_kind kind);
 const char* encoding_id(image_encoding encoding);
 // What comes before the kind in a heading: "" for binary, "Intel HEX of a ", ...
 std::string encoding_words(image_encoding encoding);
+// An input encoding in the JSON report ("elf", "intel-hex", "s-record")
+// and in sentences ("ELF", ...).
+const char* input_encoding_id(input_encoding encoding);
+const char* input_encoding_words(input_encoding encoding);
 const char* region_id(map_region region);
 const char* region_words(map_region region);
 // The regions that are 0xFF fill, whose report says whether they are erased.
