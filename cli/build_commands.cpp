@@ -96,11 +96,12 @@ void corrupt_for_test(output_file& output) {
 }
 
 // The output read back from its first byte, or exit status 1.
-File& read_back(output_file& output) {
+file_source read_back(output_file& output) {
     corrupt_for_test(output);
     File* file = output.read_back();
-    if (file == nullptr) fail(exit_status::check_failed, output.name() + ": cannot be read back to verify it");
-    return *file;
+    const std::optional<std::uint64_t> size = file != nullptr ? file->size() : std::nullopt;
+    if (!size) fail(exit_status::check_failed, output.name() + ": cannot be read back to verify it");
+    return file_source(*file, *size);
 }
 
 // Reads an output back and checks it; exit status 1, with every problem
@@ -108,7 +109,7 @@ File& read_back(output_file& output) {
 // place yet, and the failure leaves every output where it was.
 void verify_output(output_file& output, const read_options& options,
                    check_request request, const report_names& names) {
-    File& file = read_back(output);
+    const file_source file = read_back(output);
     const detection found = detect_image(file, options);
     if (found.read_failed) fail(exit_status::check_failed, output.name() + ": cannot be read back to verify it");
     const image_report report = check_image(file, found, options, request);
@@ -161,8 +162,9 @@ void write_flash_image(const flash_settings& s, const flash_names& names, bool p
         report_names report;
         report.path = image.name();
         report.raw = s.input;
+        std::optional<file_source> twin_back;
         if (twin) {
-            request.twin = &read_back(*twin);
+            request.twin = &twin_back.emplace(read_back(*twin));
             report.twin = twin->name();
         }
         verify_output(image, options, request, report);

@@ -171,7 +171,12 @@ file_outcome read_one(const std::string& path, const read_options& options, cons
         return o;
     }
     o.size = file.size();
-    const detection d = detect_image(file, options);
+    if (!o.size) {
+        o.error = system_message(path, "read error", file.last_error());
+        return o;
+    }
+    const file_source whole(file, *o.size);
+    const detection d = detect_image(whole, options);
     o.found = d;
     if (d.read_failed) {
         o.error = system_message(path, "read error", file.last_error());
@@ -190,6 +195,7 @@ file_outcome read_one(const std::string& path, const read_options& options, cons
 
     check_request request;
     File twin;
+    std::optional<file_source> twin_whole;
     if (verify) {
         request.keys = s.keys.value_or(default_scramble_keys);
         if (against.raw) {
@@ -208,14 +214,14 @@ file_outcome read_one(const std::string& path, const read_options& options, cons
         if (flash && d.encoding != image_encoding::text_twin) {
             if (const auto name = twin_beside(path, d.kind)) {
                 twin = File::open(*name, File::Mode::read);
-                if (twin) {
-                    request.twin = &twin;
+                if (const std::optional<std::uint64_t> size = twin ? twin.size() : std::nullopt) {
+                    request.twin = &twin_whole.emplace(twin, *size);
                     o.names.twin = *name;
                 }
             }
         }
     }
-    o.report = check_image(file, d, options, request);
+    o.report = check_image(whole, d, options, request);
     return o;
 }
 
@@ -273,7 +279,8 @@ void run_unpack(const unpack_settings& s, const common_settings& common) {
     input_file input = open_input(s.image, input_need::known_size);
     check_outputs_apart({name}, {s.image});
 
-    const detection d = detect_image(input.file, options);
+    const file_source whole(input.file, *input.size);
+    const detection d = detect_image(whole, options);
     if (d.read_failed) read_failed(input);
     if (s.length) {
         const std::string data = std::to_string(d.flash.data_bytes()) + " data bytes in " +
@@ -301,17 +308,18 @@ void run_unpack(const unpack_settings& s, const common_settings& common) {
     report_names names;
     names.path = s.image;
     File twin;
+    std::optional<file_source> twin_whole;
     if (d.encoding != image_encoding::text_twin) {
         if (const auto twin_name = twin_beside(s.image, d.kind)) {
             twin = File::open(*twin_name, File::Mode::read);
-            if (twin) {
-                request.twin = &twin;
+            if (const std::optional<std::uint64_t> size = twin ? twin.size() : std::nullopt) {
+                request.twin = &twin_whole.emplace(twin, *size);
                 names.twin = *twin_name;
             }
         }
     }
     request.data = s.length ? &cut.emplace(output, *s.length) : static_cast<byte_sink*>(&output);
-    const image_report report = check_image(input.file, d, options, request);
+    const image_report report = check_image(whole, d, options, request);
     if (report.data_failed) write_failed(output);
     if (report.problems.total(check::read_error) != 0) read_failed(input);
     if (!report.ok()) {

@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if ((choice & 0x70) == 0x20) options.choice.encoding = image_encoding::text_twin;
 
     const std::span<const std::uint8_t> bytes = in.rest();
-    File file = memory_file(bytes);
+    memory_source file(bytes);
     const detection d = detect_image(file, options);
     require(!d.read_failed);
     require(d.file_size == bytes.size());

@@ -20,7 +20,7 @@ constexpr std::uint64_t limit = std::uint64_t{1} << 20;
 
 Bytes decode(std::span<const std::uint8_t> text, const intel_hex_read_options& options,
              problem_list& problems, intel_hex_summary& summary) {
-    File file = memory_file(text);
+    memory_source file(text);
     intel_hex_source hex(file, problems, options);
     Bytes out;
     std::uint8_t buf[4096];

@@ -1,11 +1,7 @@
 #pragma once
-// What the read-back fuzz targets share: files in memory (memfd, so that
-// the engine reads them through File as it reads any file), sinks into
-// vectors, and a byte cursor over the fuzz input for the choices a target
-// makes. Linux only, as libFuzzer is.
-
-#include <sys/mman.h>
-#include <unistd.h>
+// What the read-back fuzz targets share: sinks into vectors, and a byte
+// cursor over the fuzz input for the choices a target makes. The engine
+// reads memory through memory_source (io/access.hpp), as it reads files.
 
 #include <cstdint>
 #include <cstdio>
@@ -13,27 +9,12 @@
 #include <span>
 #include <vector>
 
+#include "io/access.hpp"
 #include "io/file.hpp"
 
 namespace velk::fuzz {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// A read-only File holding `bytes`, from its first byte.
-inline File memory_file(std::span<const std::uint8_t> bytes) {
-    const int fd = memfd_create("velk-fuzz", 0);
-    if (fd < 0) std::abort();
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) std::abort();
-        done += static_cast<std::size_t>(n);
-    }
-    if (lseek(fd, 0, SEEK_SET) != 0) std::abort();
-    std::FILE* stream = fdopen(fd, "rb");
-    if (stream == nullptr) std::abort();
-    return File::adopt(stream);
-}
 
 class vector_sink final : public byte_sink {
 public:

@@ -13,7 +13,7 @@ using namespace velk::fuzz;
 namespace {
 
 Bytes decode(std::span<const std::uint8_t> text, problem_list& problems) {
-    File file = memory_file(text);
+    memory_source file(text);
     twin_source twin(file, problems);
     Bytes out;
     std::uint8_t buf[1000];

@@ -21,6 +21,17 @@ status memory_source::read_at(std::uint64_t offset, std::span<std::uint8_t> buf)
     return {};
 }
 
+std::size_t source_reader::read(std::span<std::uint8_t> buf) {
+    if (error_ != 0) return 0;
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), source_.size() - std::min(at_, source_.size())));
+    if (status s = source_.read_at(at_, buf.first(n)); !s) {
+        error_ = s.error().error != 0 ? s.error().error : EIO;
+        return 0;
+    }
+    at_ += n;
+    return n;
+}
+
 bool ordered_writes::write(std::span<const std::uint8_t> bytes) {
     if (error_ != 0) return false;
     if (status s = sink_.write_at(at_, bytes); !s) {

@@ -68,6 +68,23 @@ public:
     virtual const random_source* positional() const { return nullptr; }
 };
 
+// A source read by offset, read in order from its first byte: for the
+// readers that stream through what they check.
+class source_reader final : public byte_source {
+public:
+    explicit source_reader(const random_source& source) : source_(source) {}
+    // Up to buf.size() bytes; short at the end, or on a read error.
+    std::size_t read(std::span<std::uint8_t> buf) override;
+    bool error() const override { return error_ != 0; }
+    int error_number() const override { return error_; }
+    const random_source* positional() const override { return at_ == 0 ? &source_ : nullptr; }
+
+private:
+    const random_source& source_;
+    std::uint64_t at_ = 0;
+    int error_ = 0;
+};
+
 // A sink written by offset, written in order from a start: for a writer
 // that fills most of an output in order and comes back for a few bytes
 // (headers known last) by offset.

@@ -20,15 +20,16 @@ constexpr std::size_t piece_bytes = block_bytes * 1928;
 // what decoding its text gives.
 class decoded_image {
 public:
-    decoded_image(File& file, image_encoding encoding, problem_list& problems,
+    decoded_image(const random_source& file, image_encoding encoding, problem_list& problems,
                   const intel_hex_read_options& hex)
-        : reader_(encoding_of(encoding).reader(file, problems, hex)) {}
+        : text_(file), reader_(encoding_of(encoding).reader(text_, problems, hex)) {}
     byte_source& source() { return reader_->source(); }
     std::optional<intel_hex_summary> hex_summary() const { return reader_->hex_summary(); }
     std::optional<srec_summary> srec_summary_of() const { return reader_->srec_record_summary(); }
     std::optional<std::uint64_t> first_address() const { return reader_->first_address(); }
 
 private:
+    source_reader text_;
     std::unique_ptr<encoding_reader> reader_;
 };
 
@@ -45,12 +46,12 @@ bool stream(byte_source& source, Feed&& feed) {
 }
 
 // Reads `file` from `at` into `out`; false unless every byte came.
-bool read_at(File& file, u64 at, std::span<std::uint8_t> out) {
-    return file.seek(at) && file.read(out) == out.size();
+bool read_at(const random_source& file, u64 at, std::span<std::uint8_t> out) {
+    return static_cast<bool>(file.read_at(at, out));
 }
 
 // The sample of a raw image by a few reads, without the slots' CRCs.
-std::optional<image_sample> sample_by_seeking(File& file, u64 size, const merge_layout& layout) {
+std::optional<image_sample> sample_by_seeking(const random_source& file, u64 size, const merge_layout& layout) {
     image_sample s;
     s.size = size;
     s.head.resize(static_cast<std::size_t>(std::min<u64>(size, image_sample::head_bytes)));
@@ -69,9 +70,8 @@ std::optional<image_sample> sample_by_seeking(File& file, u64 size, const merge_
 
 // The full sample, CRCs included, from one pass over the decoded image;
 // the address of its first data record goes to `first_address`.
-std::optional<image_sample> sample_by_reading(File& file, image_encoding encoding, const read_options& options,
+std::optional<image_sample> sample_by_reading(const random_source& file, image_encoding encoding, const read_options& options,
                                               std::optional<u64>& first_address) {
-    if (!file.seek(0)) return std::nullopt;
     problem_list scratch;  // the check pass reports the decoding's problems
     decoded_image image(file, encoding, scratch, options.hex);
     image_sampler sampler(options.layout);
@@ -84,7 +84,7 @@ std::optional<image_sample> sample_by_reading(File& file, image_encoding encodin
 
 // What the file shows in `encoding` read with `options`; nothing when it
 // could not be read.
-std::optional<detection> classify_file(File& file, u64 size, image_encoding encoding, const read_options& options,
+std::optional<detection> classify_file(const random_source& file, u64 size, image_encoding encoding, const read_options& options,
                                        std::optional<u64>& first_address) {
     std::optional<image_sample> sample = encoding == image_encoding::binary
                                              ? sample_by_seeking(file, size, options.layout)
@@ -106,7 +106,7 @@ std::optional<detection> classify_file(File& file, u64 size, image_encoding enco
 // as a kind velk reads is taken, whatever kind the caller insists on;
 // when neither does, `d` keeps the page's and says which bases were
 // tried. False when the file could not be read.
-bool settle_base(File& file, u64 size, image_encoding encoding, const read_options& options, u64 first_address,
+bool settle_base(const random_source& file, u64 size, image_encoding encoding, const read_options& options, u64 first_address,
                  detection& d) {
     const u64 page = first_address & ~u64{0xFFFF};
     read_options by_content = options;
@@ -189,11 +189,10 @@ bool is_flash(image_kind kind) {
 
 }  // namespace
 
-detection detect_image(File& file, const read_options& options) {
+detection detect_image(const random_source& file, const read_options& options) {
     detection failed;
     failed.read_failed = true;
     const std::optional<u64> size = file.size();
-    if (!size) return failed;
     failed.file_size = *size;
     std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min<u64>(*size, image_sample::head_bytes)));
     if (!read_at(file, 0, head)) return failed;
@@ -215,16 +214,12 @@ detection detect_image(File& file, const read_options& options) {
     return d;
 }
 
-image_report check_image(File& file, const detection& found, const read_options& options,
+image_report check_image(const random_source& file, const detection& found, const read_options& options,
                          const check_request& request) {
     image_report r;
     r.found = found;
     problem read_error;
     read_error.what = check::read_error;
-    if (!file.seek(0)) {
-        r.problems.add(read_error);
-        return r;
-    }
     intel_hex_read_options at_base = options.hex;
     if (found.base) at_base.base = found.base;
     decoded_image image(file, found.encoding, r.problems, at_base);
@@ -232,18 +227,14 @@ image_report check_image(File& file, const detection& found, const read_options&
 
     // The twin spells the blocks: all of a plain image, a padded image
     // without its padding.
+    std::optional<source_reader> twin_file;
     std::optional<twin_source> twin_text;
     std::optional<stream_comparer> twin;
     const u64 twin_end = found.kind == image_kind::padded_flash_crc ? found.flash.blocks_end() : found.image_size;
     if (flash && request.twin != nullptr) {
-        if (request.twin->seek(0)) {
-            twin_text.emplace(*request.twin, r.problems, image_part::twin);
-            twin.emplace(*twin_text);
-        } else {
-            read_error.part = image_part::twin;
-            r.problems.add(read_error);
-            read_error.part = image_part::image;
-        }
+        twin_file.emplace(*request.twin);
+        twin_text.emplace(*twin_file, r.problems, image_part::twin);
+        twin.emplace(*twin_text);
     }
 
     u64 at = 0;

@@ -16,7 +16,7 @@
 #include "formats/srec/reader.hpp"
 #include "formats/oad/merged_reader.hpp"
 #include "formats/scramble/scramble.hpp"
-#include "io/file.hpp"
+#include "io/access.hpp"
 
 namespace velk {
 
@@ -32,14 +32,14 @@ struct read_options {
 // kind velk reads at the default base is tried again with its first data
 // record's address as its base, even when the caller insists on a kind
 // (detection::base says so when that is what was recognised).
-detection detect_image(File& file, const read_options& options);
+detection detect_image(const random_source& file, const read_options& options);
 
 // What an image is checked against, besides its own promises.
 struct check_request {
     scramble_keys keys = default_scramble_keys;  // descramble a flash CRC image's data
     byte_source* against_raw = nullptr;  // the raw image a flash CRC image was made from
     merged_expectations expect;          // the inputs and headers of a merge
-    File* twin = nullptr;                // the twin beside a flash CRC image
+    const random_source* twin = nullptr;  // the twin beside a flash CRC image
     byte_sink* data = nullptr;           // receives a flash CRC image's descrambled data
 };
 
@@ -64,7 +64,7 @@ struct image_report {
 
 // Reads the image `found` describes from the start of `file` and checks
 // everything its kind promises, and what `request` adds.
-image_report check_image(File& file, const detection& found, const read_options& options,
+image_report check_image(const random_source& file, const detection& found, const read_options& options,
                          const check_request& request = {});
 
 }  // namespace velk

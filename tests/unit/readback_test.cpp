@@ -813,8 +813,7 @@ TEST(ImageKind, TellsEveryKindFromItsContentAlone) {
     for (const row& r : rows) {
         read_options options;
         options.layout = r.layout;
-        const temp_file file(r.file);
-        File f = file.open();
+        const velk::memory_source f(std::span(r.file.data(), r.file.size()));
         const detection d = detect_image(f, options);
         EXPECT_TRUE(d.recognised) << r.what;
         EXPECT_EQ(d.encoding, r.encoding) << r.what;
@@ -827,8 +826,7 @@ TEST(ImageKind, TellsEveryKindFromItsContentAlone) {
 
 TEST(ImageKind, SaysWhatItTriedOnAnythingElse) {
     for (const Bytes& file : {noise(5000, 8), Bytes{}, Bytes(200, 0x00)}) {
-        const temp_file f(file);
-        File in = f.open();
+        const velk::memory_source in(std::span(file.data(), file.size()));
         const detection d = detect_image(in, read_options{});
         EXPECT_FALSE(d.recognised);
         EXPECT_FALSE(d.read_failed);
@@ -845,8 +843,8 @@ TEST(ImageKind, SaysWhatItTriedOnAnythingElse) {
 }
 
 TEST(ImageKind, AKindGivenIsTakenWhateverTheContent) {
-    const temp_file f(noise(100, 9));
-    File in = f.open();
+    const Bytes image = noise(100, 9);
+    const velk::memory_source in(std::span(image.data(), image.size()));
     read_options options;
     options.choice.family = kind_family::flash_crc;
     const detection d = detect_image(in, options);
