@@ -54,6 +54,7 @@ void spool(input_file& input, const std::vector<std::uint8_t>& head) {
 
 [[noreturn]] void refused(const std::string& name, const fault& f, const std::string& why) {
     if (f.what == fault_kind::read) fail(exit_status::input, system_message(name, "read error", f.error));
+    if (f.what == fault_kind::write) fail(exit_status::output, system_message("a temporary file", "write error", f.error));
     fail(exit_status::input, name + ": " + why);
 }
 
@@ -73,8 +74,9 @@ image_input::image_input(const std::string& name, const input_settings& settings
         spool(file_, head);
     }
     whole_.emplace(file_.file, *file_.size);
+    spool_ = std::make_unique<scratch_file>();
     std::string why;
-    result<placed_input> read = read_input(*whole_, settings.format, why);
+    result<placed_input> read = read_input(*whole_, settings.format, *spool_, why);
     if (!read) refused(name, read.error(), why);
     encoding_ = read->encoding;
     if (read->map) {

@@ -64,6 +64,7 @@ public:
 private:
     input_file file_;
     const input_encoding_info* encoding_ = nullptr;
+    std::unique_ptr<scratch_file> spool_;  // what a text input decodes to
     std::optional<address_map> map_;
     std::optional<file_source> whole_;
     std::uint64_t origin_ = 0;

@@ -94,7 +94,8 @@ std::optional<input_summary> probe_input(const std::string& path, File& file, st
     const input_encoding_info& encoding = in.format ? input_encoding_of(*in.format) : detect_input(head);
     if (encoding.read == nullptr) return std::nullopt;
     std::string why;
-    result<address_map> map = encoding.read(whole, why);
+    scratch_file spool;  // the map reads a text input's data from here
+    result<address_map> map = encoding.read(whole, spool, why);
     if (!map) {
         if (map.error().what == fault_kind::read) {
             error = system_message(path, "read error", map.error().error);

@@ -42,6 +42,19 @@ bool ordered_writes::write(std::span<const std::uint8_t> bytes) {
     return true;
 }
 
+status memory_scratch::write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    const std::uint64_t end = offset + bytes.size();
+    if (bytes_.size() < end) bytes_.resize(static_cast<std::size_t>(end));
+    std::copy(bytes.begin(), bytes.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(offset));
+    return {};
+}
+
+status memory_scratch::read_at(std::uint64_t offset, std::span<std::uint8_t> buf) const {
+    if (offset > bytes_.size() || buf.size() > bytes_.size() - offset) return read_fault(role::none, 0, offset);
+    std::memcpy(buf.data(), bytes_.data() + offset, buf.size());
+    return {};
+}
+
 bool memory_sink::write(std::span<const std::uint8_t> bytes) {
     const std::lock_guard lock(mutex_);
     if (failed_ || bytes.size() > limit_ - std::min<std::uint64_t>(limit_, bytes_.size())) {

@@ -101,6 +101,22 @@ private:
     int error_ = 0;
 };
 
+// Room to set bytes aside and read them back: written by offset, then
+// read by offset. Decoders of text inputs keep what they decoded here
+// instead of in memory; a file implements it (scratch_file, io/file.hpp),
+// and memory for tests (memory_scratch).
+class scratch : public random_sink, public random_source {};
+
+class memory_scratch final : public scratch {
+public:
+    status write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes) override;
+    std::uint64_t size() const override { return bytes_.size(); }
+    status read_at(std::uint64_t offset, std::span<std::uint8_t> buf) const override;
+
+private:
+    std::vector<std::uint8_t> bytes_;
+};
+
 // Bytes in memory, read either way.
 class memory_source final : public byte_source, public random_source {
 public:

@@ -105,6 +105,16 @@ status File::write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes)
     return {};
 }
 
+status scratch_file::write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    if (!file_) {
+        file_ = File::anonymous();
+        if (!file_) return write_fault(role::none, file_.last_error(), offset);
+    }
+    status s = file_.write_at(offset, bytes);
+    if (s) size_ = std::max<std::uint64_t>(size_, offset + bytes.size());
+    return s;
+}
+
 std::size_t file_source::read(std::span<std::uint8_t> buf) {
     started_ = true;
     return file_.read(buf);

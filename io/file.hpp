@@ -116,6 +116,24 @@ private:
     bool started_ = false;
 };
 
+// Scratch space in a file with no name, gone when this is: what a decoder
+// sets aside costs disk, not memory. The file is made at the first write,
+// so scratch that is never used costs nothing; its size is how far it was
+// written.
+class scratch_file final : public scratch {
+public:
+
+    status write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes) override;
+    std::uint64_t size() const override { return size_; }
+    status read_at(std::uint64_t offset, std::span<std::uint8_t> buf) const override {
+        return file_.read_at(offset, buf);
+    }
+
+private:
+    File file_;
+    std::uint64_t size_ = 0;
+};
+
 // True when both names refer to the same file: the same name, or the same
 // file on disk (device and inode, through links too).
 bool same_file(const std::string& a, const std::string& b);

@@ -1,5 +1,7 @@
 #include "formats/address_map/text_lines.hpp"
 
+#include "formats/core/hex.hpp"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -51,27 +53,29 @@ result<bool> text_lines::next(std::string& why) {
     return true;
 }
 
-namespace {
-
-int hex_value(std::uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
+std::optional<std::size_t> decode_hex_pairs(std::span<const std::uint8_t> text, std::vector<std::uint8_t>& bytes) {
+    bytes.resize(text.size() / 2);
+    // Every pair looked up and stored; whether any character was no digit
+    // is gathered on the way and looked into only then, off the hot path.
+    std::uint8_t no_digit = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const std::uint8_t high = hex_digit_values[text[2 * i]];
+        const std::uint8_t low = hex_digit_values[text[2 * i + 1]];
+        no_digit |= static_cast<std::uint8_t>(high | low);
+        bytes[i] = static_cast<std::uint8_t>(high << 4 | (low & 0x0F));
+    }
+    if ((no_digit & 0xF0) != 0 || text.size() % 2 != 0) {
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (hex_digit_values[text[i]] > 0x0F) return i;
+        }
+        return text.size();
+    }
+    return std::nullopt;
 }
 
-}  // namespace
-
-bool decode_hex_pairs(std::span<const std::uint8_t> text, std::vector<std::uint8_t>& bytes) {
-    bytes.clear();
-    if (text.size() % 2 != 0) return false;
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int high = hex_value(text[i]);
-        const int low = hex_value(text[i + 1]);
-        if (high < 0 || low < 0) return false;
-        bytes.push_back(static_cast<std::uint8_t>(high << 4 | low));
-    }
-    return true;
+std::string hex_pairs_problem(std::size_t bad, std::size_t length, std::size_t first) {
+    if (bad == length) return "an odd number of hex digits";
+    return "column " + std::to_string(first + bad) + " is not a hex digit";
 }
 
 std::string byte_text(unsigned value) {

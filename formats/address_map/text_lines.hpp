@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -45,9 +46,15 @@ private:
     std::uint64_t line_offset_ = 0;
 };
 
-// The bytes spelt by pairs of hex digits (either case) in `text`, which
-// must have an even length; false when a character is not a hex digit.
-bool decode_hex_pairs(std::span<const std::uint8_t> text, std::vector<std::uint8_t>& bytes);
+// The bytes spelt by pairs of hex digits (either case) in `text` into
+// `bytes`. Nothing when every character is a digit and they pair up; else
+// the index of the first that is not a digit, or text.size() when the
+// digits are odd in number.
+std::optional<std::size_t> decode_hex_pairs(std::span<const std::uint8_t> text, std::vector<std::uint8_t>& bytes);
+
+// What decode_hex_pairs found wrong with the record text that starts at
+// column `first` (from 1) of its line, in words.
+std::string hex_pairs_problem(std::size_t bad, std::size_t length, std::size_t first);
 
 // "0x" and two upper-case hex digits.
 std::string byte_text(unsigned value);

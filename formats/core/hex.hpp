@@ -26,6 +26,17 @@ constexpr int hex_digit(char c) {
     return v < 16 ? v : -1;
 }
 
+// hex_digit for every byte value, 0x10 and up for what is no digit: the
+// table the text decoders look bytes up in, one load a character.
+inline constexpr std::array<std::uint8_t, 256> hex_digit_values = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (int c = 0; c < 256; ++c) {
+        const int v = hex_digit(static_cast<char>(c));
+        t[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(v < 0 ? 0xFF : v);
+    }
+    return t;
+}();
+
 // The value of a lower-case hexadecimal digit (0-9, a-f), or -1.
 constexpr int lower_hex_digit(char c) { return c >= 'A' && c <= 'F' ? -1 : hex_digit(c); }
 

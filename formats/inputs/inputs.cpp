@@ -41,10 +41,19 @@ bool looks_like_srec_file(std::span<const std::uint8_t> head) {
     return looks_like_srec(head) && first_line_is_record(head, "S*", 8);
 }
 
+// ELF's bytes stay in the file, read by range: it needs no spool.
+result<address_map> elf_input(const random_source& file, scratch&, std::string& why) { return read_elf(file, why); }
+result<address_map> hex_input(const random_source& file, scratch& spool, std::string& why) {
+    return read_intel_hex_input(file, why, &spool);
+}
+result<address_map> srec_input(const random_source& file, scratch& spool, std::string& why) {
+    return read_srec(file, why, &spool);
+}
+
 constexpr std::array<input_encoding_info, 4> table{{
-    {input_encoding::elf, "elf", "ELF", looks_like_elf, read_elf},
-    {input_encoding::intel_hex, "hex", "Intel HEX", looks_like_hex_file, read_intel_hex_input},
-    {input_encoding::srec, "srec", "S-records", looks_like_srec_file, read_srec},
+    {input_encoding::elf, "elf", "ELF", looks_like_elf, elf_input},
+    {input_encoding::intel_hex, "hex", "Intel HEX", looks_like_hex_file, hex_input},
+    {input_encoding::srec, "srec", "S-records", looks_like_srec_file, srec_input},
     {input_encoding::binary, "bin", "raw binary", nullptr, nullptr},
 }};
 
@@ -74,7 +83,7 @@ const input_encoding_info& detect_input(std::span<const std::uint8_t> head) {
 }
 
 result<placed_input> read_input(const random_source& file, std::optional<input_encoding> forced,
-                                std::string& why) {
+                                scratch& spool, std::string& why) {
     placed_input input;
     if (forced) {
         input.encoding = &input_encoding_of(*forced);
@@ -84,7 +93,7 @@ result<placed_input> read_input(const random_source& file, std::optional<input_e
         input.encoding = &detect_input(head);
     }
     if (input.encoding->read == nullptr) return input;
-    result<address_map> map = input.encoding->read(file, why);
+    result<address_map> map = input.encoding->read(file, spool, why);
     if (!map) return map.error();
     sort_extents(*map);
     if (const status s = check_overlaps(*map, why); !s) return s.error();

@@ -26,8 +26,9 @@ struct input_encoding_info {
     // Whether a file's first bytes start this encoding; null for binary,
     // which is what a file is when it is none of the others.
     bool (*looks_like)(std::span<const std::uint8_t> head);
-    // Reads the file into an address map; null for binary.
-    result<address_map> (*read)(const random_source& file, std::string& why);
+    // Reads the file into an address map, setting decoded text aside in
+    // `spool`; null for binary.
+    result<address_map> (*read)(const random_source& file, scratch& spool, std::string& why);
 };
 
 // Every input encoding, in the order detection tries them (binary last).
@@ -53,7 +54,10 @@ struct placed_input {
 // format fault for a file that breaks its encoding's rules or holds two
 // different bytes at one address, `why` saying where; a read fault when
 // it cannot be read.
+// `spool` keeps what a text encoding decodes (the map reads from it), so
+// that memory stays small whatever the input's size; it must outlive the
+// map.
 result<placed_input> read_input(const random_source& file, std::optional<input_encoding> forced,
-                                std::string& why);
+                                scratch& spool, std::string& why);
 
 }  // namespace velk

@@ -44,7 +44,7 @@ std::uint32_t big_endian(std::span<const std::uint8_t> bytes) {
 
 class hex_decoder {
 public:
-    explicit hex_decoder(const random_source& text) : lines_(text, longest_line), runs_(map_) {}
+    hex_decoder(const random_source& text, scratch* spool) : lines_(text, longest_line), runs_(map_, spool) {}
 
     result<address_map> run(std::string& why) {
         for (;;) {
@@ -52,12 +52,13 @@ public:
             if (!more) return more.error();
             if (!*more) break;
             if (lines_.line().empty()) continue;
-            if (!take(why)) return refused();
+            if (!take(why)) return spooled_ ? refused() : spooled_.error();
         }
         if (!ended_) {
             why = "no end-of-file record after line " + std::to_string(lines_.number());
             return fault{fault_kind::format, role::none, 0, std::nullopt};
         }
+        if (const status s = runs_.finish(); !s) return s.error();
         return std::move(map_);
     }
 
@@ -74,8 +75,8 @@ private:
         const std::span<const std::uint8_t> line = lines_.line();
         if (ended_) return fail(why, "a record after the end-of-file record");
         if (line[0] != ':') return fail(why, "does not start with ':'");
-        if (!decode_hex_pairs(line.subspan(1), record_)) {
-            return fail(why, "not an even number of hex digits after ':'");
+        if (const auto bad = decode_hex_pairs(line.subspan(1), record_)) {
+            return fail(why, hex_pairs_problem(*bad, line.size() - 1, 2) + " after ':'");
         }
         if (record_.size() < 5) return fail(why, "too short for a record");
         const std::size_t count = record_[0];
@@ -106,8 +107,8 @@ private:
         switch (type) {
             case data: {
                 const std::uint64_t offset = std::uint64_t{record_[1]} << 8 | record_[2];
-                runs_.add(base_ + offset, payload, "data from line " + std::to_string(lines_.number()));
-                return true;
+                spooled_ = runs_.add(base_ + offset, payload, lines_.number());
+                return static_cast<bool>(spooled_);
             }
             case end_of_file: ended_ = true; return true;
             case extended_segment: base_ = std::uint64_t{big_endian(payload)} << 4; return true;
@@ -131,6 +132,7 @@ private:
     text_lines lines_;
     address_map map_;
     run_collector runs_;
+    status spooled_;  // the last write to the spool
     std::vector<std::uint8_t> record_;
     std::uint64_t base_ = 0;  // from the last extended address record
     bool ended_ = false;
@@ -138,8 +140,8 @@ private:
 
 }  // namespace
 
-result<address_map> read_intel_hex_input(const random_source& text, std::string& why) {
-    return hex_decoder(text).run(why);
+result<address_map> read_intel_hex_input(const random_source& text, std::string& why, scratch* spool) {
+    return hex_decoder(text, spool).run(why);
 }
 
 bool looks_like_intel_hex_input(std::span<const std::uint8_t> head) {

@@ -24,7 +24,9 @@ namespace velk {
 // for any malformed record, a missing end-of-file record or a record after
 // it, `why` naming the line and what is wrong (the fault's offset is the
 // line's in the text); a read fault when the text cannot be read.
-result<address_map> read_intel_hex_input(const random_source& text, std::string& why);
+// With a `spool`, the decoded data are set aside there instead of in
+// memory (see run_collector); the map then reads from it.
+result<address_map> read_intel_hex_input(const random_source& text, std::string& why, scratch* spool = nullptr);
 
 // True when the first line of `head` that is not empty starts with ':'
 // and a hex digit.

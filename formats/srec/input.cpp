@@ -27,7 +27,7 @@ std::uint64_t big_endian(std::span<const std::uint8_t> bytes) {
 
 class srec_decoder {
 public:
-    explicit srec_decoder(const random_source& text) : lines_(text, longest_line), runs_(map_) {}
+    srec_decoder(const random_source& text, scratch* spool) : lines_(text, longest_line), runs_(map_, spool) {}
 
     result<address_map> run(std::string& why) {
         for (;;) {
@@ -35,12 +35,13 @@ public:
             if (!more) return more.error();
             if (!*more) break;
             if (lines_.line().empty()) continue;
-            if (!take(why)) return fault{fault_kind::format, role::none, 0, lines_.offset()};
+            if (!take(why)) return spooled_ ? fault{fault_kind::format, role::none, 0, lines_.offset()} : spooled_.error();
         }
         if (!ended_) {
             why = "no termination record (S7, S8 or S9) after line " + std::to_string(lines_.number());
             return fault{fault_kind::format, role::none, 0, std::nullopt};
         }
+        if (const status s = runs_.finish(); !s) return s.error();
         return std::move(map_);
     }
 
@@ -59,8 +60,8 @@ private:
         }
         const int type = line[1] - '0';
         if (type == 4) return fail(why, "S4 is not a record type");
-        if (!decode_hex_pairs(line.subspan(2), record_)) {
-            return fail(why, "not an even number of hex digits after S" + std::to_string(type));
+        if (const auto bad = decode_hex_pairs(line.subspan(2), record_)) {
+            return fail(why, hex_pairs_problem(*bad, line.size() - 2, 3) + " after S" + std::to_string(type));
         }
         const auto address_length = static_cast<std::size_t>(address_bytes[type]);
         if (record_.empty() || record_[0] + std::size_t{1} != record_.size()) {
@@ -86,7 +87,8 @@ private:
             return fail(why, "an S" + std::to_string(type) + " record holds no data");
         }
         if (is_data(type)) {
-            runs_.add(address, payload, "data from line " + std::to_string(lines_.number()));
+            spooled_ = runs_.add(address, payload, lines_.number());
+            if (!spooled_) return false;
             ++data_records_;
         } else if (is_count(type) && address != data_records_) {
             return fail(why, "the count says " + std::to_string(address) + " data records, " +
@@ -101,6 +103,7 @@ private:
     text_lines lines_;
     address_map map_;
     run_collector runs_;
+    status spooled_;  // the last write to the spool
     std::vector<std::uint8_t> record_;
     std::uint64_t data_records_ = 0;
     bool ended_ = false;
@@ -108,8 +111,8 @@ private:
 
 }  // namespace
 
-result<address_map> read_srec(const random_source& text, std::string& why) {
-    return srec_decoder(text).run(why);
+result<address_map> read_srec(const random_source& text, std::string& why, scratch* spool) {
+    return srec_decoder(text, spool).run(why);
 }
 
 bool looks_like_srec(std::span<const std::uint8_t> head) {

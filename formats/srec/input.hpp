@@ -21,7 +21,9 @@ namespace velk {
 // a record after it, `why` naming the line and what is wrong (the fault's
 // offset is the line's in the text); a read fault when the text cannot be
 // read.
-result<address_map> read_srec(const random_source& text, std::string& why);
+// With a `spool`, the decoded data are set aside there instead of in
+// memory (see run_collector); the map then reads from it.
+result<address_map> read_srec(const random_source& text, std::string& why, scratch* spool = nullptr);
 
 // True when `head` starts with 'S' and a digit.
 bool looks_like_srec(std::span<const std::uint8_t> head);

@@ -136,8 +136,8 @@ TEST(IntelHexInput, RefusesMalformedRecordsNamingTheLine) {
         std::string what;
     } cases[] = {
         {good + "01000000010FE\n" + end_record, "line 2: does not start with ':'"},
-        {good + ":0100000001FG\n" + end_record, "line 2: not an even number of hex digits"},
-        {good + ":0100000001F\n" + end_record, "line 2: not an even number of hex digits"},
+        {good + ":0100000001FG\n" + end_record, "line 2: column 13 is not a hex digit"},
+        {good + ":0100000001F\n" + end_record, "line 2: an odd number of hex digits"},
         {good + good + ":00000001\n", "line 3: too short for a record"},
         {":0200000001FE\n" + end_record, "line 1: the byte count says 2 data bytes, the record holds 1"},
         {":0100000001FF\n" + end_record, "line 1: checksum 0xFF, should be 0xFE"},
