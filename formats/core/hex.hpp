@@ -37,8 +37,25 @@ inline constexpr std::array<std::uint8_t, 256> hex_digit_values = [] {
     return t;
 }();
 
+// hex_digit of a byte of text, by the table: what the decoders call.
+inline int hex_digit_of(std::uint8_t c) {
+    const std::uint8_t v = hex_digit_values[c];
+    return v > 0x0F ? -1 : v;
+}
+
 // The value of a lower-case hexadecimal digit (0-9, a-f), or -1.
 constexpr int lower_hex_digit(char c) { return c >= 'A' && c <= 'F' ? -1 : hex_digit(c); }
+
+// lower_hex_digit for every byte value, 0xFF for what is no such digit:
+// one load a character for the readers of text that velk writes.
+inline constexpr std::array<std::uint8_t, 256> lower_hex_digit_values = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (int c = 0; c < 256; ++c) {
+        const int v = lower_hex_digit(static_cast<char>(c));
+        t[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(v < 0 ? 0xFF : v);
+    }
+    return t;
+}();
 
 inline constexpr char upper_hex_digits[] = "0123456789ABCDEF";
 

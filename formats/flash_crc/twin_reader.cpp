@@ -8,7 +8,10 @@
 namespace velk {
 namespace {
 
-int lower_digit(std::uint8_t c) { return lower_hex_digit(static_cast<char>(c)); }
+int lower_digit(std::uint8_t c) {
+    const std::uint8_t v = lower_hex_digit_values[c];
+    return v > 0x0F ? -1 : v;
+}
 
 bool good_line(const std::uint8_t* line) {
     return lower_digit(line[0]) >= 0 && lower_digit(line[1]) >= 0 && line[2] == '\r' &&

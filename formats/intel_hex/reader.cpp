@@ -15,7 +15,7 @@ constexpr std::uint8_t extended_linear_address_record = 0x04;
 // ":" and the digits of count, address, type, 255 data bytes and checksum.
 constexpr std::size_t longest_line = 1 + 2 * (1 + 2 + 1 + 255 + 1);
 
-int digit(std::uint8_t c) { return hex_digit(static_cast<char>(c)); }
+int digit(std::uint8_t c) { return hex_digit_of(c); }
 
 struct record {
     std::uint8_t count = 0;

@@ -39,8 +39,8 @@ std::optional<record> parse_record(std::span<const std::uint8_t> line) {
     std::array<std::uint8_t, 256> b{};
     if (bytes > b.size()) return std::nullopt;
     for (std::size_t i = 0; i < bytes; ++i) {
-        const int high = hex_digit(static_cast<char>(line[2 + 2 * i]));
-        const int low = hex_digit(static_cast<char>(line[3 + 2 * i]));
+        const int high = hex_digit_of(line[2 + 2 * i]);
+        const int low = hex_digit_of(line[3 + 2 * i]);
         if (high < 0 || low < 0) return std::nullopt;
         b[i] = static_cast<std::uint8_t>(high * 16 + low);
     }
