@@ -15,7 +15,7 @@ public:
     prefixed_stream(std::vector<std::uint8_t> head, File& rest) : head_(std::move(head)), rest_(rest) {}
     std::size_t read(std::span<std::uint8_t> buf) override {
         const std::size_t n = std::min(buf.size(), head_.size() - at_);
-        std::memcpy(buf.data(), head_.data() + at_, n);
+        if (n != 0) std::memcpy(buf.data(), head_.data() + at_, n);
         at_ += n;
         return n == buf.size() ? n : n + rest_.read(buf.subspan(n));
     }

@@ -8,7 +8,7 @@ namespace velk {
 
 std::size_t memory_source::read(std::span<std::uint8_t> buf) {
     const std::size_t n = std::min(buf.size(), bytes_.size() - position_);
-    std::memcpy(buf.data(), bytes_.data() + position_, n);
+    if (n != 0) std::memcpy(buf.data(), bytes_.data() + position_, n);
     position_ += n;
     return n;
 }
@@ -17,7 +17,7 @@ status memory_source::read_at(std::uint64_t offset, std::span<std::uint8_t> buf)
     if (offset > bytes_.size() || buf.size() > bytes_.size() - offset) {
         return read_fault(role::none, 0, std::min<std::uint64_t>(offset, bytes_.size()));
     }
-    std::memcpy(buf.data(), bytes_.data() + offset, buf.size());
+    if (!buf.empty()) std::memcpy(buf.data(), bytes_.data() + offset, buf.size());
     return {};
 }
 
@@ -51,7 +51,7 @@ status memory_scratch::write_at(std::uint64_t offset, std::span<const std::uint8
 
 status memory_scratch::read_at(std::uint64_t offset, std::span<std::uint8_t> buf) const {
     if (offset > bytes_.size() || buf.size() > bytes_.size() - offset) return read_fault(role::none, 0, offset);
-    std::memcpy(buf.data(), bytes_.data() + offset, buf.size());
+    if (!buf.empty()) std::memcpy(buf.data(), bytes_.data() + offset, buf.size());
     return {};
 }
 

@@ -104,7 +104,7 @@ status read_extent(const address_map& map, const extent& e, std::uint64_t at, st
     }
     const std::vector<std::uint8_t>& chunk = map.chunks[*e.chunk];
     assert(e.offset + at + buf.size() <= chunk.size());
-    std::memcpy(buf.data(), chunk.data() + e.offset + at, buf.size());
+    if (!buf.empty()) std::memcpy(buf.data(), chunk.data() + e.offset + at, buf.size());
     return {};
 }
 
