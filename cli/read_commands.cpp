@@ -250,7 +250,7 @@ int run_read(const read_settings& s, bool verify) {
         if (o.error) {
             unreadable = true;
             std::fprintf(stderr, "velk: %s\n", o.error->c_str());
-        } else if (!o.report->ok()) {
+        } else if (o.report && !o.report->ok()) {  // an input has no report
             failed = true;
         }
         if (!s.json) {
