@@ -88,24 +88,24 @@ void put(Image& bytes, std::size_t at, std::uint64_t value, std::size_t size, bo
     }
 }
 
-elf_file make_elf(const elf_spec& spec) {
+elf_file make_elf(const elf_layout& layout) {
     elf_file f;
-    const bool w = spec.is64;
+    const bool w = layout.is64;
     const std::size_t word = w ? 8 : 4;  // an address or offset
     const std::size_t ehsize = w ? 64 : 52;
     f.segment_header_size = w ? 56 : 32;
     f.section_header_size = w ? 64 : 40;
     Image& b = f.bytes;
-    auto at = [&](std::size_t o, std::uint64_t v, std::size_t n) { put(b, o, v, n, spec.big_endian); };
+    auto at = [&](std::size_t o, std::uint64_t v, std::size_t n) { put(b, o, v, n, layout.big_endian); };
 
     // The section data, then the names, then the tables.
-    f.phoff = spec.segments.empty() ? 0 : ehsize;
-    std::size_t offset = ehsize + spec.segments.size() * f.segment_header_size;
+    f.phoff = layout.segments.empty() ? 0 : ehsize;
+    std::size_t offset = ehsize + layout.segments.size() * f.segment_header_size;
     std::vector<std::size_t> offsets;
     std::string names(1, '\0');
     std::vector<std::size_t> name_at;
     b.resize(offset);
-    for (const elf_section& s : spec.sections) {
+    for (const elf_section& s : layout.sections) {
         offsets.push_back(offset);
         if (s.type != sht_nobits) {
             b.insert(b.end(), s.data.begin(), s.data.end());
@@ -128,31 +128,31 @@ elf_file make_elf(const elf_spec& spec) {
                                    'L',
                                    'F',
                                    static_cast<unsigned char>(w ? 2 : 1),
-                                   static_cast<unsigned char>(spec.big_endian ? 2 : 1),
+                                   static_cast<unsigned char>(layout.big_endian ? 2 : 1),
                                    1};
     std::copy(std::begin(ident), std::end(ident), b.begin());
     at(16, 2, 2);   // ET_EXEC
     at(18, 40, 2);  // EM_ARM; any machine will do
     at(20, 1, 4);   // EV_CURRENT
-    at(24, spec.entry, word);
+    at(24, layout.entry, word);
     at(24 + word, f.phoff, word);
     const std::size_t rest = 24 + 3 * word + 4;  // past e_shoff and e_flags
     at(rest, ehsize, 2);
     at(rest + 2, f.segment_header_size, 2);
-    at(rest + 4, spec.segments.size(), 2);
+    at(rest + 4, layout.segments.size(), 2);
 
     // The program headers.
-    for (std::size_t i = 0; i < spec.segments.size(); ++i) {
-        const elf_segment& g = spec.segments[i];
+    for (std::size_t i = 0; i < layout.segments.size(); ++i) {
+        const elf_segment& g = layout.segments[i];
         const std::size_t h = ehsize + i * f.segment_header_size;
         std::uint64_t filesz = 0;
         std::uint64_t memsz = 0;
         for (std::size_t k = g.first; k < g.first + g.count; ++k) {
-            const elf_section& s = spec.sections[k];
+            const elf_section& s = layout.sections[k];
             if (s.type != sht_nobits) filesz += s.data.size();
             memsz += s.data.size();
         }
-        const elf_section& first = spec.sections[g.first];
+        const elf_section& first = layout.sections[g.first];
         at(h, 1, 4);  // PT_LOAD
         if (w) {
             at(h + 4, 5, 4);
@@ -172,16 +172,16 @@ elf_file make_elf(const elf_spec& spec) {
             at(h + 28, 4, 4);
         }
     }
-    if (!spec.section_headers) return f;
+    if (!layout.section_headers) return f;
 
     // The section headers: the null one, the sections, the names.
     f.shoff = offset;
-    f.shstrtab = spec.sections.size() + 1;
+    f.shstrtab = layout.sections.size() + 1;
     at(24 + 2 * word, f.shoff, word);
     at(rest + 6, f.section_header_size, 2);
-    at(rest + 8, spec.sections.size() + 2, 2);
+    at(rest + 8, layout.sections.size() + 2, 2);
     at(rest + 10, f.shstrtab, 2);
-    b.resize(offset + (spec.sections.size() + 2) * f.section_header_size);
+    b.resize(offset + (layout.sections.size() + 2) * f.section_header_size);
     auto header = [&](std::size_t index, std::size_t name, std::uint32_t type, std::uint64_t flags,
                       std::uint64_t address, std::uint64_t off, std::uint64_t size) {
         const std::size_t h = f.shoff + index * f.section_header_size;
@@ -192,8 +192,8 @@ elf_file make_elf(const elf_spec& spec) {
         at(h + 8 + 2 * word, off, word);
         at(h + 8 + 3 * word, size, word);
     };
-    for (std::size_t i = 0; i < spec.sections.size(); ++i) {
-        const elf_section& s = spec.sections[i];
+    for (std::size_t i = 0; i < layout.sections.size(); ++i) {
+        const elf_section& s = layout.sections[i];
         header(i + 1, name_at[i], s.type, s.flags, s.address, offsets[i], s.data.size());
     }
     header(f.shstrtab, shstrtab_name, sht_strtab, 0, 0, names_offset, names.size());

@@ -31,12 +31,12 @@ struct elf_section {
 // A PT_LOAD segment over sections first .. first + count - 1, which lie
 // back to back in the file and in memory.
 struct elf_segment {
-    std::size_t first = 0;  // index into elf_spec::sections
+    std::size_t first = 0;  // index into elf_layout::sections
     std::size_t count = 1;
     std::uint64_t physical = 0;  // its physical address
 };
 
-struct elf_spec {
+struct elf_layout {
     bool is64 = false;
     bool big_endian = false;
     std::uint64_t entry = 0;
@@ -55,7 +55,7 @@ struct elf_file {
     std::size_t segment_header_size = 0;
 };
 
-elf_file make_elf(const elf_spec& spec);
+elf_file make_elf(const elf_layout& layout);
 
 // `value` as `size` bytes at `at`, in the file's byte order.
 void put(Image& bytes, std::size_t at, std::uint64_t value, std::size_t size, bool big_endian);

@@ -75,13 +75,13 @@ TEST(ElfInput, ArmProgramWithoutSectionHeadersGivesItsSegments) {
 // Code in flash; data run from RAM at 0x20000000 but loaded in flash
 // right after the code; zeroed data, a note that takes no memory and an
 // empty section, none of which are taken.
-test::elf_spec sample(bool is64, bool big_endian) {
+test::elf_layout sample(bool is64, bool big_endian) {
     const std::uint64_t high = is64 ? std::uint64_t{0x3} << 32 : 0;  // 64-bit addresses need 64-bit fields
-    test::elf_spec spec;
-    spec.is64 = is64;
-    spec.big_endian = big_endian;
-    spec.entry = high + 0x08000001;
-    spec.sections = {
+    test::elf_layout layout;
+    layout.is64 = is64;
+    layout.big_endian = big_endian;
+    layout.entry = high + 0x08000001;
+    layout.sections = {
         {".text", test::sht_progbits, test::shf_alloc, high + 0x08000000, {1, 2, 3, 4, 5, 6, 7, 8}},
         {".data",
          test::sht_progbits,
@@ -92,8 +92,8 @@ test::elf_spec sample(bool is64, bool big_endian) {
         {".comment", test::sht_progbits, 0, 0, {'n', 'o', 't', 'e'}},
         {".empty", test::sht_progbits, test::shf_alloc, high + 0x08000008, {}},
     };
-    spec.segments = {{0, 1, high + 0x08000000}, {1, 2, high + 0x08000010}};
-    return spec;
+    layout.segments = {{0, 1, high + 0x08000000}, {1, 2, high + 0x08000010}};
+    return layout;
 }
 
 TEST(ElfInput, EveryClassAndByteOrder) {
@@ -104,9 +104,9 @@ TEST(ElfInput, EveryClassAndByteOrder) {
             SCOPED_TRACE(std::string(is64 ? "64" : "32") + (big ? " big-endian" : " little-endian"));
             const std::uint64_t high = is64 ? std::uint64_t{0x3} << 32 : 0;
             for (const bool headers : {true, false}) {
-                test::elf_spec spec = sample(is64, big);
-                spec.section_headers = headers;
-                const Image elf = test::make_elf(spec).bytes;
+                test::elf_layout layout = sample(is64, big);
+                layout.section_headers = headers;
+                const Image elf = test::make_elf(layout).bytes;
                 const memory_source file(elf);
                 std::string why;
                 const auto map = read_elf(file, why);
@@ -190,10 +190,10 @@ TEST(ElfInput, RefusesWhatBreaksTheRules) {
 }
 
 TEST(ElfInput, RefusesAddressesPastTheAddressSpace) {
-    test::elf_spec spec = sample(true, true);
-    spec.sections[0].address = ~std::uint64_t{0} - 3;
-    spec.segments.erase(spec.segments.begin());
-    const Image elf = test::make_elf(spec).bytes;
+    test::elf_layout layout = sample(true, true);
+    layout.sections[0].address = ~std::uint64_t{0} - 3;
+    layout.segments.erase(layout.segments.begin());
+    const Image elf = test::make_elf(layout).bytes;
     const memory_source file(elf);
     std::string why;
     const auto map = read_elf(file, why);
