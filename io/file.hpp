@@ -80,8 +80,8 @@ public:
 
     // Positional reads and writes: at an absolute offset, and safe from
     // several threads on one File at once. They touch no state of the File
-    // (a failure is returned, never recorded), but the position they leave
-    // is unspecified (see stream_read_at): seek before going on in order.
+    // (a failure is returned, never recorded) and leave the position alone,
+    // unless made from several threads at once (see stream_read_at).
     // A read that comes up short is a fault with error 0 (the file ended).
     status read_at(std::uint64_t offset, std::span<std::uint8_t> buf) const;
     status write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes) override;

@@ -53,6 +53,28 @@ OVERLAPPED at_offset(std::uint64_t offset) {
     where.OffsetHigh = static_cast<DWORD>(offset >> 32);
     return where;
 }
+// ReadFile and WriteFile with an OVERLAPPED offset still move a synchronous
+// handle's file pointer, which pread and pwrite leave alone. The C library
+// reads and writes the stream in order from that pointer, so a positional
+// call puts it back where it was: a file whose first bytes were looked at to
+// tell its kind is then read from its start, not from where the look ended.
+class kept_position {
+public:
+    explicit kept_position(HANDLE file) : file_(file) {
+        known_ = SetFilePointerEx(file_, LARGE_INTEGER{}, &at_, FILE_CURRENT) != 0;
+    }
+    ~kept_position() {
+        if (known_) SetFilePointerEx(file_, at_, nullptr, FILE_BEGIN);
+    }
+    kept_position(const kept_position&) = delete;
+    kept_position& operator=(const kept_position&) = delete;
+
+private:
+    HANDLE file_;
+    LARGE_INTEGER at_{};
+    bool known_ = false;
+};
+
 int errno_of_last_error() {
     const DWORD code = GetLastError();
     return code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL ? ENOSPC : EIO;
@@ -65,6 +87,7 @@ constexpr std::size_t max_call = std::size_t{1} << 30;
 std::size_t stream_read_at(std::FILE* stream, std::uint64_t offset, std::span<std::uint8_t> buf,
                            int& error) {
     const HANDLE file = handle_of(stream);
+    const kept_position kept(file);
     std::size_t done = 0;
     while (done < buf.size()) {
         OVERLAPPED where = at_offset(offset + done);
@@ -83,6 +106,7 @@ std::size_t stream_read_at(std::FILE* stream, std::uint64_t offset, std::span<st
 bool stream_write_at(std::FILE* stream, std::uint64_t offset, std::span<const std::uint8_t> bytes,
                      int& error) {
     const HANDLE file = handle_of(stream);
+    const kept_position kept(file);
     std::size_t done = 0;
     while (done < bytes.size()) {
         OVERLAPPED where = at_offset(offset + done);

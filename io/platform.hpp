@@ -20,10 +20,11 @@ bool stream_seek(std::FILE* stream, std::uint64_t offset);
 
 // Reads into `buf` from an absolute offset of an unbuffered stream's file;
 // several threads may read one file at once. Returns the bytes read: short
-// at the end of the file, or with `error` set. The stream's position
-// afterwards is unspecified (POSIX leaves it alone; Windows moves the
-// handle's file pointer with every ReadFile/WriteFile, offset or not), so
-// a caller that goes on in order seeks first.
+// at the end of the file, or with `error` set. The stream's position stays
+// where it was, so reading in order goes on from there; only when several
+// threads make these calls at once (Windows moves the handle's file pointer
+// with every ReadFile/WriteFile, offset or not, and puts it back) is the
+// position afterwards unspecified, and a caller going on in order seeks first.
 std::size_t stream_read_at(std::FILE* stream, std::uint64_t offset, std::span<std::uint8_t> buf,
                            int& error);
 // Writes `bytes` at an absolute offset in the same way, with the same
