@@ -67,8 +67,8 @@ std::string verify_text(const file_outcome& outcome);
 std::string problem_lines(const image_report& report, const report_names& names,
                           const std::string& indent);
 
-// The JSON document of a whole run (see the README's "Reading images
-// back"), with a line end.
+// The JSON document of a whole run (its shape: docs/reading-back.md), with a
+// line end.
 std::string json_document(const std::string& command, const std::vector<file_outcome>& outcomes);
 
 }  // namespace velk::cli

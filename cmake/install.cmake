@@ -44,12 +44,17 @@ endif()
 
 # On Windows the README and the license sit beside bin/ at the top of the
 # .zip. The .deb swaps LICENSE for a Debian copyright file (see below).
+# The README's links to the user documents hold in the installed copy too,
+# since they keep their docs/ folder beside it.
 set(velk_docs ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE)
+set(velk_user_docs ${PROJECT_SOURCE_DIR}/docs/compat.md ${PROJECT_SOURCE_DIR}/docs/reading-back.md)
 if(WIN32)
-  install(FILES ${velk_docs} DESTINATION .)
+  set(velk_doc_dir .)
 else()
-  install(FILES ${velk_docs} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  set(velk_doc_dir ${CMAKE_INSTALL_DOCDIR})
 endif()
+install(FILES ${velk_docs} DESTINATION ${velk_doc_dir})
+install(FILES ${velk_user_docs} DESTINATION ${velk_doc_dir}/docs)
 
 set(CPACK_PACKAGE_NAME velk)
 set(CPACK_PACKAGE_VENDOR "velk developers")

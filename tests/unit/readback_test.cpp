@@ -1,6 +1,6 @@
 // The engine's readers, each against images built here from their
 // definitions (CRC-16/CMS bit by bit, CRC-32 from zlib, the layouts from
-// the README's tables) or by independent tools (srec_cat), never against
+// the tables of docs/reading-back.md) or by independent tools (srec_cat), never against
 // the product's own writers except in round trips, where the property is
 // that reading gives back what was written.
 
@@ -102,7 +102,7 @@ struct merge_inputs {
     std::uint16_t rom = 0xFFFF;
 };
 
-// The merged image as the README lays it out: boot at 0, 0xFF, the stack
+// The merged image as docs/reading-back.md lays it out: boot at 0, 0xFF, the stack
 // header, the stack, 0xFF, the app header, the app, then 1 to 256 bytes of
 // 0xFF so that the image from the stack header on is a multiple of 256.
 Bytes merged_image(const merge_inputs& in) {
