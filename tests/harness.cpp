@@ -21,6 +21,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include <gtest/gtest.h>
+
 namespace fs = std::filesystem;
 
 namespace velk::test {
@@ -65,6 +67,38 @@ std::vector<std::string> wrapper_words() {
     argv.push_back(nullptr);
     execvp(argv[0], argv.data());  // the wrapper (say, valgrind) is found on PATH
     _exit(127);
+}
+
+// A unique name for the next document kept by this test program: the
+// running test's name and a count, so that test programs running at once
+// never write the same file.
+std::string next_report_name() {
+    static int count = 0;
+    std::string name = "run";
+    if (const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info()) {
+        name = std::string(info->test_suite_name()) + "." + info->name();
+    }
+    for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '_') c = '_';
+    }
+    return name + "-" + std::to_string(++count);
+}
+
+// Every JSON document velk prints in a run with --json is kept, with its
+// command line beside it, in the directory VELK_TEST_JSON_DIR names,
+// so that a test of its own can hold them all to the report's schema.
+void keep_json_report(const std::string& program, const std::vector<std::string>& args, const Outcome& result) {
+    const char* dir = std::getenv("VELK_TEST_JSON_DIR");
+    if (dir == nullptr || program != velk || result.out.empty()) return;
+    bool json = false;
+    for (const std::string& a : args) json = json || a == "--json";
+    if (!json) return;
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    const fs::path stem = fs::path(dir) / next_report_name();
+    std::ofstream(fs::path(stem).concat(".json"), std::ios::binary) << result.out;
+    std::ofstream command(fs::path(stem).concat(".args"), std::ios::binary);
+    for (const std::string& a : args) command << a << '\n';
 }
 
 }  // namespace
@@ -185,6 +219,7 @@ Outcome Sandbox::run(const std::string& program, const std::vector<std::string>&
     if (!input_file.empty()) std::remove(input_file.c_str());
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     result.files = files();
+    keep_json_report(program, args, result);
     return result;
 }
 

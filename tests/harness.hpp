@@ -68,7 +68,10 @@ public:
     // Runs program with args (argv[0] is the program's own path) inside the
     // sandbox. When VELK_TEST_WRAPPER is set (for example to a valgrind
     // command line), the program runs under that wrapper. Standard input is
-    // `standard_input` when given, else empty (/dev/null).
+    // `standard_input` when given, else empty (/dev/null). When
+    // VELK_TEST_JSON_DIR is set, what velk prints in a run with --json is
+    // kept there (NAME.json, its arguments in NAME.args, NAME naming the
+    // running test), for the test that holds every report to the schema.
     Outcome run(const std::string& program, const std::vector<std::string>& args,
                 const Limits& limits = {}, const Environment& environment = {},
                 const std::optional<Bytes>& standard_input = std::nullopt) const;
