@@ -47,7 +47,8 @@ endif()
 # The README's links to the user documents hold in the installed copy too,
 # since they keep their docs/ folder beside it.
 set(velk_docs ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE)
-set(velk_user_docs ${PROJECT_SOURCE_DIR}/docs/compat.md ${PROJECT_SOURCE_DIR}/docs/reading-back.md)
+set(velk_user_docs ${PROJECT_SOURCE_DIR}/docs/compat.md ${PROJECT_SOURCE_DIR}/docs/reading-back.md
+  ${PROJECT_SOURCE_DIR}/docs/velk-report.schema.json)
 if(WIN32)
   set(velk_doc_dir .)
 else()
