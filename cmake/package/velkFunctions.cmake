@@ -18,8 +18,10 @@
 #
 # Inputs are found as add_custom_command's DEPENDS finds them: a relative
 # path names the file of the current source directory when it exists and no
-# custom command of this directory makes it, else the file of the current
-# binary directory (an objcopy step's output, say). An input may be a
+# custom command given earlier in this directory makes it, else the file of
+# the current binary directory (an objcopy step's output, say). An input
+# made by a custom command that several steps read needs a target of its
+# own that they depend on, for the reason below. An input may be a
 # generator expression such as $<TARGET_FILE:fw>: velk reads ELF files, and
 # the step then waits for that target and runs again when it is relinked.
 # Relative outputs are in the current binary directory; their directories
