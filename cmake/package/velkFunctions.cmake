@@ -16,8 +16,21 @@
 #   velk_c_array(TARGET <name> IMAGE <file> OUTPUT <file.c> [HEADER <file.h>] [NAME <ident>]
 #                [CONST] [STDINT] [BITS 8|16|32] [PER_LINE <n>])
 #
-# Relative paths are taken from the current source directory for inputs and
-# from the current binary directory for outputs, as add_custom_command does.
+# Inputs are found as add_custom_command's DEPENDS finds them: a relative
+# path names the file of the current source directory when it exists and no
+# custom command given earlier in this directory makes it, else the file of
+# the current binary directory (an objcopy step's output, say). An input
+# made by a custom command that several steps read needs a target of its
+# own that they depend on, for the reason below. An input may be a
+# generator expression such as $<TARGET_FILE:fw>: velk reads ELF files, and
+# the step then waits for that target and runs again when it is relinked.
+# Relative outputs are in the current binary directory; their directories
+# are made as needed.
+#
+# A target whose sources include an output (the .c of velk_c_array) must
+# depend on the function's target, add_dependencies(<that target> <name>),
+# as with any custom command: else both targets run the step, and a
+# parallel build of the Makefile generators runs it twice at once.
 
 function(_velk_absolute out path base)
   if(IS_ABSOLUTE "${path}")
@@ -25,6 +38,42 @@ function(_velk_absolute out path base)
   else()
     set(${out} "${base}/${path}" PARENT_SCOPE)
   endif()
+endfunction()
+
+# The file an input names, by the rule above. A generator expression is
+# passed on as it is: both the command and DEPENDS evaluate it, and a target
+# it names in the command becomes a dependency of the step's target.
+function(_velk_input out path)
+  if(path MATCHES [[\$<]] OR IS_ABSOLUTE "${path}")
+    set(${out} "${path}" PARENT_SCOPE)
+    return()
+  endif()
+  set(built "${CMAKE_CURRENT_BINARY_DIR}/${path}")
+  get_source_file_property(generated "${built}" GENERATED)
+  if(NOT generated AND EXISTS "${CMAKE_CURRENT_SOURCE_DIR}/${path}")
+    set(${out} "${CMAKE_CURRENT_SOURCE_DIR}/${path}" PARENT_SCOPE)
+  else()
+    set(${out} "${built}" PARENT_SCOPE)
+  endif()
+endfunction()
+
+# The custom command of every function: makes the directories of all the
+# outputs (velk writes into existing directories only, and the Makefile
+# generators, unlike Ninja, make none), then runs velk.
+function(_velk_step)
+  cmake_parse_arguments(S "" "COMMENT" "OUTPUTS;INPUTS;ARGS" ${ARGN})
+  set(dirs)
+  foreach(output IN LISTS S_OUTPUTS)
+    get_filename_component(dir "${output}" DIRECTORY)
+    list(APPEND dirs "${dir}")
+  endforeach()
+  list(REMOVE_DUPLICATES dirs)
+  add_custom_command(OUTPUT ${S_OUTPUTS}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${dirs}
+    COMMAND velk::velk ${S_ARGS} -q
+    DEPENDS ${S_INPUTS} velk::velk
+    COMMENT "${S_COMMENT}"
+    VERBATIM)
 endfunction()
 
 # Appends "--flag=value" to the list `out` for every KEY:--flag pair whose
@@ -73,7 +122,7 @@ function(velk_merge)
   _velk_absolute(prefix "${V_OUTPUT_PREFIX}" "${CMAKE_CURRENT_BINARY_DIR}")
   set(inputs)
   foreach(part BOOT STACK APP)
-    _velk_absolute(file "${V_${part}}" "${CMAKE_CURRENT_SOURCE_DIR}")
+    _velk_input(file "${V_${part}}")
     list(APPEND inputs "${file}")
   endforeach()
   set(ext .bin)
@@ -87,13 +136,9 @@ function(velk_merge)
   if(V_VERIFY)
     list(APPEND options --verify)
   endif()
-  get_filename_component(dir "${prefix}" DIRECTORY)
-  add_custom_command(OUTPUT ${outputs}
-    COMMAND ${CMAKE_COMMAND} -E make_directory "${dir}"
-    COMMAND velk::velk merge ${inputs} -o "${prefix}" ${options} -q
-    DEPENDS ${inputs} velk::velk
-    COMMENT "velk merge -> ${prefix}_merge${ext}"
-    VERBATIM)
+  _velk_step(OUTPUTS ${outputs} INPUTS ${inputs}
+    ARGS merge ${inputs} -o "${prefix}" ${options}
+    COMMENT "velk merge -> ${prefix}_merge${ext}")
   add_custom_target(${V_TARGET} ALL DEPENDS ${outputs})
 endfunction()
 
@@ -104,7 +149,7 @@ function(velk_flash_crc)
       message(FATAL_ERROR "velk_flash_crc: ${required} is required")
     endif()
   endforeach()
-  _velk_absolute(image "${V_IMAGE}" "${CMAKE_CURRENT_SOURCE_DIR}")
+  _velk_input(image "${V_IMAGE}")
   _velk_absolute(output "${V_OUTPUT}" "${CMAKE_CURRENT_BINARY_DIR}")
   set(command crc)
   if(V_SINGLE)
@@ -122,13 +167,9 @@ function(velk_flash_crc)
   if(V_VERIFY)
     list(APPEND options --verify)
   endif()
-  get_filename_component(dir "${output}" DIRECTORY)
-  add_custom_command(OUTPUT ${outputs}
-    COMMAND ${CMAKE_COMMAND} -E make_directory "${dir}"
-    COMMAND velk::velk ${command} "${image}" -o "${output}" ${options} -q
-    DEPENDS "${image}" velk::velk
-    COMMENT "velk ${command} -> ${output}"
-    VERBATIM)
+  _velk_step(OUTPUTS ${outputs} INPUTS "${image}"
+    ARGS ${command} "${image}" -o "${output}" ${options}
+    COMMENT "velk ${command} -> ${output}")
   add_custom_target(${V_TARGET} ALL DEPENDS ${outputs})
 endfunction()
 
@@ -139,7 +180,7 @@ function(velk_c_array)
       message(FATAL_ERROR "velk_c_array: ${required} is required")
     endif()
   endforeach()
-  _velk_absolute(image "${V_IMAGE}" "${CMAKE_CURRENT_SOURCE_DIR}")
+  _velk_input(image "${V_IMAGE}")
   _velk_absolute(output "${V_OUTPUT}" "${CMAKE_CURRENT_BINARY_DIR}")
   set(outputs "${output}")
   set(options)
@@ -155,12 +196,8 @@ function(velk_c_array)
   if(V_STDINT)
     list(APPEND options --stdint)
   endif()
-  get_filename_component(dir "${output}" DIRECTORY)
-  add_custom_command(OUTPUT ${outputs}
-    COMMAND ${CMAKE_COMMAND} -E make_directory "${dir}"
-    COMMAND velk::velk c "${image}" -o "${output}" ${options} -q
-    DEPENDS "${image}" velk::velk
-    COMMENT "velk c -> ${output}"
-    VERBATIM)
+  _velk_step(OUTPUTS ${outputs} INPUTS "${image}"
+    ARGS c "${image}" -o "${output}" ${options}
+    COMMENT "velk c -> ${output}")
   add_custom_target(${V_TARGET} ALL DEPENDS ${outputs})
 endfunction()
