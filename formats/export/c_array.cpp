@@ -1,9 +1,12 @@
-// The C source file that defines one array of the image's cells.
+// The C source file that defines one array of the image's cells: the
+// elements every C array file shares, and the head and tail the
+// compatibility programs write around them.
 
 #include <algorithm>
 #include <memory>
 #include <string>
 
+#include "formats/export/c_elements.hpp"
 #include "formats/export/cell.hpp"
 #include "formats/export/export.hpp"
 #include "formats/pieces/pieces.hpp"
@@ -11,25 +14,6 @@
 
 namespace velk {
 namespace {
-
-std::uint64_t element_count(const export_settings& settings, std::uint64_t input_size) {
-    const auto size = static_cast<std::uint64_t>(settings.cell_bits / 8);
-    return (input_size + size - 1) / size;
-}
-
-// The length symbol's type: at least 32 bits even where int has 16.
-std::string_view length_type(const export_settings& settings) {
-    return settings.fixed_width_types ? "uint32_t" : "unsigned long";
-}
-
-std::string_view element_type(const export_settings& settings) {
-    if (settings.fixed_width_types) {
-        return settings.cell_bits == 8 ? "uint8_t" : settings.cell_bits == 16 ? "uint16_t" : "uint32_t";
-    }
-    return settings.cell_bits == 8 ? "unsigned char"
-           : settings.cell_bits == 16 ? "unsigned short"
-                                      : "unsigned int";
-}
 
 // Spells `count` whole cells from `from` with `text`; returns the end.
 template <class Writer, int Size>
@@ -153,26 +137,23 @@ std::unique_ptr<piecewise> make_element_pieces(std::uint32_t per_line, std::uint
     return std::make_unique<element_pieces<Size>>(per_line, input_size);
 }
 
-class c_array final : public export_format {
+// The file as the compatibility programs write it, byte for byte.
+class c_array final : public c_elements {
 public:
-    std::string_view name_suffix() const override { return "_qz.c"; }
-    int default_cell_bits() const override { return 32; }
-    bool needs_input_size() const override { return true; }
-
     // Everything before the first element: the name line, the declaration
     // with the element count (and, for 16- and 32-bit elements, the input
     // size), the opening brace and the indent of the first body line.
     void head(BlockWriter& out, const export_settings& settings,
               const export_context& context) const override {
         const std::uint64_t input_size = context.input_size.value_or(0);
-        const std::uint64_t count = element_count(settings, input_size);
         out.put("\r\n//");
         out.put(context.output_name);
         out.put(", the following array is genearted by the tool: velkmill.exe\r\n\r\n\r\n");
         if (settings.fixed_width_types) out.put("#include <stdint.h>\r\n\r\n");
         if (settings.constant) out.put("const ");
-        out.put(element_type(settings));
-        out.put(" " + settings.array_name + "[" + std::to_string(count) + "] =");
+        out.put(c_element_type(settings));
+        out.put(" " + settings.array_name + "[" + std::to_string(c_element_count(settings, input_size)) +
+                "] =");
         if (settings.cell_bits == 8) {
             out.put(" \r\n");
         } else {
@@ -181,33 +162,13 @@ public:
         out.put("{\r\n    ");
     }
 
-    void cells(BlockReader& in, BlockWriter& out, const export_settings& settings,
-               const export_context& context) const override {
-        const std::uint64_t size = context.input_size.value_or(0);
-        switch (settings.cell_bits) {
-            case 8: return write_elements<1>(in, out, settings.per_line, size);
-            case 16: return write_elements<2>(in, out, settings.per_line, size);
-            default: return write_elements<4>(in, out, settings.per_line, size);
-        }
-    }
-
-    std::unique_ptr<piecewise> pieces(const export_settings& settings,
-                                      const export_context& context) const override {
-        const std::uint64_t size = context.input_size.value_or(0);
-        switch (settings.cell_bits) {
-            case 8: return make_element_pieces<1>(settings.per_line, size);
-            case 16: return make_element_pieces<2>(settings.per_line, size);
-            default: return make_element_pieces<4>(settings.per_line, size);
-        }
-    }
-
     void tail(BlockWriter& out, const export_settings& settings,
               const export_context& context) const override {
         out.put("\r\n};\r\n");
         if (settings.length_symbol) {
             out.put("\r\n");
             if (settings.constant) out.put("const ");
-            out.put(length_type(settings));
+            out.put(c_length_type(settings));
             out.put(" " + settings.array_name + "_len = " +
                     std::to_string(context.input_size.value_or(0)) + ";\r\n");
         }
@@ -217,21 +178,42 @@ public:
 
 }  // namespace
 
-std::string c_array_declarations(const export_settings& settings, std::uint64_t input_size,
-                                 std::string_view guard) {
-    const std::string qualifier = settings.constant ? "const " : "";
-    std::string text;
-    text.append("#ifndef ").append(guard).append("\r\n#define ").append(guard).append("\r\n\r\n");
-    if (settings.fixed_width_types) text.append("#include <stdint.h>\r\n\r\n");
-    text.append("extern ").append(qualifier).append(element_type(settings)).append(" ");
-    text.append(settings.array_name).append("[").append(std::to_string(element_count(settings, input_size)));
-    text.append("];\r\n");
-    if (settings.length_symbol) {
-        text.append("extern ").append(qualifier).append(length_type(settings)).append(" ");
-        text.append(settings.array_name).append("_len;\r\n");
+std::uint64_t c_element_count(const export_settings& settings, std::uint64_t input_size) {
+    const auto size = static_cast<std::uint64_t>(settings.cell_bits / 8);
+    return (input_size + size - 1) / size;
+}
+
+std::string_view c_element_type(const export_settings& settings) {
+    if (settings.fixed_width_types) {
+        return settings.cell_bits == 8 ? "uint8_t" : settings.cell_bits == 16 ? "uint16_t" : "uint32_t";
     }
-    text.append("\r\n#endif\r\n");
-    return text;
+    return settings.cell_bits == 8 ? "unsigned char"
+           : settings.cell_bits == 16 ? "unsigned short"
+                                      : "unsigned int";
+}
+
+std::string_view c_length_type(const export_settings& settings) {
+    return settings.fixed_width_types ? "uint32_t" : "unsigned long";
+}
+
+void c_elements::cells(BlockReader& in, BlockWriter& out, const export_settings& settings,
+                       const export_context& context) const {
+    const std::uint64_t size = context.input_size.value_or(0);
+    switch (settings.cell_bits) {
+        case 8: return write_elements<1>(in, out, settings.per_line, size);
+        case 16: return write_elements<2>(in, out, settings.per_line, size);
+        default: return write_elements<4>(in, out, settings.per_line, size);
+    }
+}
+
+std::unique_ptr<piecewise> c_elements::pieces(const export_settings& settings,
+                                              const export_context& context) const {
+    const std::uint64_t size = context.input_size.value_or(0);
+    switch (settings.cell_bits) {
+        case 8: return make_element_pieces<1>(settings.per_line, size);
+        case 16: return make_element_pieces<2>(settings.per_line, size);
+        default: return make_element_pieces<4>(settings.per_line, size);
+    }
 }
 
 const export_format& c_array_format() {

@@ -29,10 +29,18 @@ struct export_settings {
     bool length_symbol = false;     // C array: "<array_name>_len", the length in bytes
 };
 
+// What velk's own C files say of themselves.
+struct c_source_origin {
+    std::string_view writer;       // the program and its version, as "velk 0.3.0"
+    std::string_view input_name;   // the input as the files' comment names it
+    std::string_view header_name;  // what the source #includes; empty: it declares the array itself
+};
+
 // What a format may know about the run besides its settings.
 struct export_context {
     std::string_view output_name;           // as the output is named
     std::optional<std::uint64_t> input_size;  // when the input could be measured
+    c_source_origin origin{};               // c_source_format only
 };
 
 class export_format {
@@ -63,13 +71,35 @@ public:
 // The hexadecimal text dump: cells with a separator, a line end after
 // every `per_line` cells (0 counts as 1), no head or tail.
 const export_format& text_dump_format();
-// The C source file that defines one array of the image's cells.
+// The C source file that defines one array of the image's cells, as the
+// compatibility programs write it.
 const export_format& c_array_format();
 
-// The C header that declares what c_array_format defines with `settings`
-// for an input of `input_size` bytes; `guard` is its include guard macro.
-std::string c_array_declarations(const export_settings& settings, std::uint64_t input_size,
-                                 std::string_view guard);
+// velk's own C source file: the same elements as c_array_format's, after a
+// comment naming its writer and input (context.origin) and the array's
+// declarations, either its header's #include (origin.header_name) or
+// written out; a definition that follows its declaration keeps external
+// linkage when the file is compiled as C++, and the declarations give the
+// array C linkage there.
+const export_format& c_source_format();
+
+// The header named in context.origin.header_name that c_source_format's
+// file includes with the same settings and context; `guard` is its include
+// guard macro (see c_include_guard).
+std::string c_header_text(const export_settings& settings, const export_context& context,
+                          std::string_view guard);
+
+// An include guard for a header whose file name (without its directory)
+// is `file_name`: the name upper-cased, each run of other characters one
+// "_", as "app-image.h" gives "APP_IMAGE_H"; "VELK_" in front when that
+// would start with a digit or a prefix the C library reserves for its
+// macros (as "E" before a letter), or be empty. Never a reserved name.
+std::string c_include_guard(std::string_view file_name);
+
+// True when `file_name` can stand between the quotes of an #include:
+// printable ASCII without a quote, apostrophe or backslash, and no "//"
+// or "/*", which the C standard leaves undefined there.
+bool c_includable(std::string_view file_name);
 
 // Writes `format` of `input` into `output` and flushes it (closing it is
 // the caller's); returns the bytes written. When the input can be read by

@@ -204,8 +204,15 @@ TEST(Inputs, EachEncodingGivesTheBinaryImagesBytes) {
             const Outcome o = run_velk(velk, with_input(command, input), in);
             EXPECT_EQ(o.status, ok) << command[0] << ' ' << input << ": " << o.err;
             EXPECT_EQ(o.err, "") << command[0] << ' ' << input;
-            EXPECT_EQ(o.out, reference.out) << command[0] << ' ' << input;
-            EXPECT_TRUE(written(o, in) == written(reference, bin_input)) << command[0] << ' ' << input;
+            Files expected = written(reference, bin_input);
+            std::string expected_out = reference.out;
+            // velk's C file names its input in its first line.
+            if (command[0] == "c") {
+                expected["out.c"].replace(expected["out.c"].find("fw.bin"), 6, input);
+                expected_out = "out.c: " + std::to_string(expected["out.c"].size()) + " bytes\n";
+            }
+            EXPECT_EQ(o.out, expected_out) << command[0] << ' ' << input;
+            EXPECT_TRUE(written(o, in) == expected) << command[0] << ' ' << input;
         }
     }
 }

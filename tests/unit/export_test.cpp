@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -209,6 +210,41 @@ TEST(CArrayFormat, ConstFixedWidthArraysCompileToTheInputBytes) {
         test::Bytes expected = input;
         expected.resize((input.size() + width - 1) / width * width, '\0');
         EXPECT_EQ(bytes, expected) << bits;
+    }
+}
+
+// velk's own file: the comment, the declarations (the header's or its
+// own) before the definition, the same elements, no compatibility lines.
+TEST(CSourceFormat, CommentDeclarationsThenTheDefinition) {
+    export_settings s;
+    s.cell_bits = 16;
+    s.array_name = "fw";
+    s.constant = true;
+    s.fixed_width_types = true;
+    s.length_symbol = true;
+    const test::Bytes input = "\x01\x02\x03";
+    const std::string comment = "/* Written by velk 9.9 from a\\x2Ab\\x0A.bin (3 bytes). */\r\n\r\n";
+    const std::string declarations =
+        "#include <stdint.h>\r\n\r\n"
+        "#ifdef __cplusplus\r\nextern \"C\" {\r\n#endif\r\n\r\n"
+        "extern const uint16_t fw[2];\r\n"
+        "extern const uint32_t fw_len;\r\n"
+        "\r\n#ifdef __cplusplus\r\n}\r\n#endif\r\n";
+    const std::string definition =
+        "\r\nconst uint16_t fw[2] =\r\n{\r\n    0x0201, 0x0003\r\n};\r\n"
+        "\r\nconst uint32_t fw_len = 3;\r\n";
+    for (const std::string_view header : {"", "fw.h"}) {
+        const export_context context{"fw.c", input.size(), {"velk 9.9", "a*b\n.bin", header}};
+        memory_source in(std::span(reinterpret_cast<const std::uint8_t*>(input.data()), input.size()));
+        memory_sink out;
+        ASSERT_TRUE(write_export(c_source_format(), s, context, in, out));
+        const test::Bytes text(out.bytes().begin(), out.bytes().end());
+        const std::string declared = header.empty() ? declarations : "#include \"fw.h\"\r\n";
+        EXPECT_EQ(text, comment + declared + definition) << header;
+        if (!header.empty()) {
+            EXPECT_EQ(c_header_text(s, context, "FW_H"),
+                      comment + "#ifndef FW_H\r\n#define FW_H\r\n\r\n" + declarations + "\r\n#endif\r\n");
+        }
     }
 }
 
