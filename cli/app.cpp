@@ -528,7 +528,7 @@ std::vector<std::string> read_command_line(const CLI::App& app, const std::vecto
     if (name == "help" && !reader.help()) {
         if (reader.operands().empty()) return {"--help"};
         const std::string& topic = reader.operands().front();
-        if (topic == "help" || !is_command(topic)) {
+        if (!is_command(topic)) {
             std::vector<std::string> others;
             for (const command& row : commands) others.emplace_back(row.name);
             throw usage_mistake("help", "unknown command '" + topic + "'" + did_you_mean(topic, others));
@@ -580,12 +580,13 @@ int run(int argc, const char* const* argv) {
     settings s;
     CLI::App app("velk: binary images for SPI flash, for build pipelines", "velk");
     app.set_version_flag("--version", std::string("velk ") + VELK_VERSION);
+    // Read before CLI11 parses (see read_command_line); here for the help.
+    app.add_flag_callback("-q,--quiet", [] {}, "the command's own -q, given before it");
     app.require_subcommand(1);
     app.footer(
         "Exit status: 0 success, 1 a check failed, 2 usage error, 3 an input is missing,\n"
         "unreadable, unrecognised or cannot be laid out, 4 an output cannot be written.\n"
-        "Run 'velk help COMMAND' or 'velk COMMAND --help' for the options of a command;\n"
-        "-q may also stand before the command.");
+        "Run 'velk help COMMAND' or 'velk COMMAND --help' for the options of a command.");
     std::vector<runner> runners;
     for (const command& row : commands) runners.push_back(row.define(*app.add_subcommand(row.name, row.summary), s));
 
