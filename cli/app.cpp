@@ -7,6 +7,11 @@
 #include <new>
 #include <functional>
 #include <limits>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <utility>
+#include <vector>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -25,6 +30,11 @@ namespace {
 
 constexpr std::uint64_t max16 = 0xFFFF;
 constexpr std::uint64_t max32 = 0xFFFFFFFF;
+
+// What a command does once its command line is read: it runs outside the
+// parse, so that an error in the command line and one in running the
+// command are told apart (only the first points to the help).
+using runner = std::function<void()>;
 
 // Every command's settings; the one whose command runs is filled in.
 struct settings {
@@ -52,8 +62,8 @@ void number_option(CLI::App& app, const std::string& flag, T& target, std::uint6
         ->type_name("N");
 }
 
-void quiet_option(CLI::App& app, settings& s) {
-    app.add_flag("-q,--quiet", s.common.quiet, "print nothing on stdout");
+void quiet_option(CLI::App& app, settings& s, const std::string& help = "print nothing on stdout") {
+    app.add_flag("-q,--quiet", s.common.quiet, help);
 }
 
 void format_options(CLI::App& app, image_encoding& format, std::uint32_t& base) {
@@ -129,23 +139,23 @@ void flash_options(CLI::App& app, settings& s) {
     quiet_option(app, s);
 }
 
-void define_crc(CLI::App& app, settings& s) {
+runner define_crc(CLI::App& app, settings& s) {
     flash_options(app, s);
-    app.callback([&s, &app] {
+    return [&s, &app] {
         check_base(app, s.flash.format);
         run_crc(s.flash, s.common);
-    });
+    };
 }
 
-void define_single(CLI::App& app, settings& s) {
+runner define_single(CLI::App& app, settings& s) {
     flash_options(app, s);
-    app.callback([&s, &app] {
+    return [&s, &app] {
         check_base(app, s.flash.format);
         run_single(s.flash, s.common);
-    });
+    };
 }
 
-void define_merge(CLI::App& app, settings& s) {
+runner define_merge(CLI::App& app, settings& s) {
     merge_settings& m = s.merge;
     app.add_option("BOOT", m.boot, "boot image, at flash offset 0")->required();
     app.add_option("STACK", m.stack, "stack image")->required();
@@ -166,13 +176,13 @@ void define_merge(CLI::App& app, settings& s) {
     format_options(app, m.format, m.base);
     input_options(app, m.inputs);
     verify_flag(app, m.verify);
-    quiet_option(app, s);
-    app.callback([&s, &app] {
+    quiet_option(app, s, "print nothing on stdout, nor the note on stderr of where the image version came from");
+    return [&s, &app] {
         check_base(app, s.merge.format);
         s.merge.stack_at_given = app.count("--stack-at") != 0;
         s.merge.app_at_given = app.count("--app-at") != 0;
         run_merge(s.merge, s.common);
-    });
+    };
 }
 
 void export_options(CLI::App& app, export_command_settings& e, settings& s, int default_bits) {
@@ -203,31 +213,19 @@ void export_options(CLI::App& app, export_command_settings& e, settings& s, int 
     quiet_option(app, s);
 }
 
-void define_txt(CLI::App& app, settings& s) {
+runner define_txt(CLI::App& app, settings& s) {
     export_options(app, s.txt, s, text_dump_format().default_cell_bits());
     app.add_flag("--comma", s.txt.cells.comma, "a comma after each cell instead of a blank");
     app.add_flag("--prefix", s.txt.cells.prefix, "0x before each cell");
-    app.callback([&s] { run_export(text_dump_format(), s.txt, s.common); });
+    return [&s] { run_export(text_dump_format(), s.txt, s.common); };
 }
 
-// A C identifier: what --name may give the array.
-bool is_identifier(const std::string& text) {
-    if (text.empty() || (text[0] >= '0' && text[0] <= '9')) return false;
-    for (const char c : text) {
-        const bool ok = c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                        (c >= '0' && c <= '9');
-        if (!ok) return false;
-    }
-    return true;
-}
-
-void define_c(CLI::App& app, settings& s) {
+runner define_c(CLI::App& app, settings& s) {
     export_options(app, s.c, s, c_array_format().default_cell_bits());
     app.add_option_function<std::string>(
            "--name",
            [&s](const std::string& text) {
-               if (!is_identifier(text)) usage_error("--name: '" + text + "' is not a C identifier");
-               s.c.cells.array_name = text;
+               s.c.cells.array_name = parse_array_name("--name", text);
                s.c.cells.length_symbol = true;
            },
            "array name (default bin2array); adds IDENT_len, the length in bytes")
@@ -243,7 +241,7 @@ void define_c(CLI::App& app, settings& s) {
            },
            "also write a header declaring the array and its length")
         ->type_name("FILE.h");
-    app.callback([&s] { run_export(c_array_format(), s.c, s.common); });
+    return [&s] { run_export(c_array_format(), s.c, s.common); };
 }
 
 void kind_option(CLI::App& app, kind_choice& kind) {
@@ -277,12 +275,12 @@ void read_command_options(CLI::App& app, settings& s) {
     input_options(app, r.inputs);
 }
 
-void define_info(CLI::App& app, settings& s) {
+runner define_info(CLI::App& app, settings& s) {
     read_command_options(app, s);
-    app.callback([&s] { s.status = run_info(s.read); });
+    return [&s] { s.status = run_info(s.read); };
 }
 
-void define_verify(CLI::App& app, settings& s) {
+runner define_verify(CLI::App& app, settings& s) {
     read_command_options(app, s);
     read_settings& r = s.read;
     app.add_option_function<std::string>(
@@ -307,10 +305,10 @@ void define_verify(CLI::App& app, settings& s) {
            },
            "check that a flash CRC image holds RAW, or that a merged image holds BOOT, STACK and APP")
         ->type_name("RAW|BOOT,STACK,APP");
-    app.callback([&s] { s.status = run_verify(s.read); });
+    return [&s] { s.status = run_verify(s.read); };
 }
 
-void define_unpack(CLI::App& app, settings& s) {
+runner define_unpack(CLI::App& app, settings& s) {
     unpack_settings& u = s.unpack;
     app.add_option("IMAGE", u.image, "flash CRC image, plain or padded (or its Intel HEX or twin)")->required();
     app.add_option("-o,--output", u.output, "raw image name (default: the image's stem and _raw.bin)");
@@ -320,26 +318,258 @@ void define_unpack(CLI::App& app, settings& s) {
     kind_option(app, u.kind);
     base_option(app, u.base);
     quiet_option(app, s);
-    app.callback([&s] { run_unpack(s.unpack, s.common); });
+    return [&s] { run_unpack(s.unpack, s.common); };
+}
+
+// `velk help [COMMAND]` is read before CLI11 parses anything (it becomes
+// `velk [COMMAND] --help`); it is defined here for the list of commands
+// and its own --help.
+runner define_help(CLI::App& app, settings&) {
+    app.add_option("COMMAND", "the command whose help to print (default: velk's own)");
+    return [] {};
 }
 
 // The command table: dispatch and help both read it.
 struct command {
     const char* name;
     const char* summary;
-    void (*define)(CLI::App&, settings&);
+    runner (*define)(CLI::App&, settings&);
 };
 
 constexpr command commands[] = {
     {"crc", "flash CRC image and its .out twin", define_crc},
-    {"single", "scrambled flash CRC image padded to 256 bytes, and its twin", define_single},
+    {"single", "scrambled flash CRC image padded to a multiple of 256 bytes, and its twin", define_single},
     {"merge", "boot, stack and app merged, with the stack and app OAD images", define_merge},
     {"txt", "hexadecimal text dump", define_txt},
     {"c", "C source file defining the image as an array", define_c},
     {"info", "what image files are, and every field of them", define_info},
     {"verify", "check that image files keep every promise of their kind", define_verify},
     {"unpack", "the raw image back out of a flash CRC image", define_unpack},
+    {"help", "the help of velk, or of COMMAND", define_help},
 };
+
+bool is_command(const std::string& word) {
+    for (const command& row : commands) {
+        if (word == row.name) return true;
+    }
+    return false;
+}
+
+// ---- Reading the command line ----
+//
+// velk reads the words itself before CLI11 does, in the way of getopt: an
+// option that takes a value takes the rest of its word (-ofile,
+// --output=file) or else the next word, whatever it is. That way every
+// mistake is told in velk's words, naming what was typed, the first one
+// first; CLI11 then parses a command line known to be well formed.
+
+// A command-line mistake: `command` ("" before the command) names the help
+// that the message points to.
+class usage_mistake : public std::runtime_error {
+public:
+    usage_mistake(std::string command, const std::string& message)
+        : std::runtime_error(message), command_(std::move(command)) {}
+    const std::string& command() const { return command_; }
+
+private:
+    std::string command_;
+};
+
+// The words velk takes where a command is expected: the commands and the
+// options that may stand before them.
+std::vector<std::string> top_level_words() {
+    std::vector<std::string> words = {"--help", "--version", "--quiet"};
+    for (const command& row : commands) words.emplace_back(row.name);
+    return words;
+}
+
+// Every long option of a command, as typed.
+std::vector<std::string> long_options(const CLI::App& app) {
+    std::vector<std::string> names;
+    for (const CLI::Option* option : app.get_options()) {
+        for (const std::string& name : option->get_lnames()) names.push_back("--" + name);
+    }
+    return names;
+}
+
+bool takes_value(const CLI::Option* option) { return option->get_items_expected_max() > 0; }
+
+// The option of `app` spelled `spelled` ("--name" or "-n"), or null.
+const CLI::Option* option_spelled(const CLI::App& app, const std::string& spelled) {
+    const bool is_long = spelled.rfind("--", 0) == 0;
+    for (const CLI::Option* option : app.get_options()) {
+        for (const std::string& name : is_long ? option->get_lnames() : option->get_snames()) {
+            if (spelled == (is_long ? "--" : "-") + name) return option;
+        }
+    }
+    return nullptr;
+}
+
+// Reads one command's words: its options, checked against its definition,
+// and its operands, counted against its positionals.
+class command_reader {
+public:
+    command_reader(const CLI::App& app, std::string command) : app_(app), command_(std::move(command)) {}
+
+    // Throws usage_mistake for the first mistake in `words`.
+    void read(const std::vector<std::string>& words) {
+        words_ = &words;
+        bool options_end = false;
+        for (next_ = 0; next_ < words.size();) {
+            const std::string& word = words[next_++];
+            if (options_end || word == "-" || word.size() < 2 || word[0] != '-') {
+                operands_.push_back(word);
+            } else if (word == "--") {
+                options_end = true;
+            } else if (word[1] == '-') {
+                read_long(word);
+            } else {
+                read_short(word);
+            }
+        }
+        if (!help_) count_operands();
+    }
+
+    bool help() const { return help_; }
+    const std::vector<std::string>& operands() const { return operands_; }
+
+private:
+    [[noreturn]] void mistake(const std::string& message) const { throw usage_mistake(command_, message); }
+
+    [[noreturn]] void unknown(const std::string& spelled) const {
+        mistake("unknown option " + spelled + did_you_mean(spelled, long_options(app_)));
+    }
+
+    void read_long(const std::string& word) {
+        const std::size_t equals = word.find('=');
+        const std::string spelled = word.substr(0, equals);
+        const CLI::Option* option = option_spelled(app_, spelled);
+        if (option == nullptr) unknown(spelled);
+        if (equals == std::string::npos) {
+            given(option, spelled, std::nullopt);
+        } else {
+            given(option, spelled, word.substr(equals + 1));
+        }
+    }
+
+    // A cluster of short options, "-qo" "file" or "-ofile". A word whose
+    // first letter is no option is taken as a long option with one dash.
+    void read_short(const std::string& word) {
+        for (std::size_t at = 1; at < word.size(); ++at) {
+            const std::string spelled = std::string("-") + word[at];
+            const CLI::Option* option = option_spelled(app_, spelled);
+            if (option == nullptr) unknown(at == 1 ? word.substr(0, word.find('=')) : spelled);
+            if (takes_value(option)) {
+                given(option, spelled,
+                      at + 1 < word.size() ? std::optional<std::string>(word.substr(at + 1)) : std::nullopt);
+                return;
+            }
+            given(option, spelled, std::nullopt);
+        }
+    }
+
+    // An option seen, with the value attached to its word if any.
+    void given(const CLI::Option* option, const std::string& spelled, std::optional<std::string> value) {
+        if (option == app_.get_help_ptr()) help_ = true;
+        if (!takes_value(option)) return;  // a flag: once or again, the same
+        if (!value && next_ < words_->size()) value = (*words_)[next_++];
+        if (!value || value->empty()) mistake("option " + spelled + " needs a value");
+        const auto [first, fresh] = seen_.emplace(option, spelled);
+        if (!fresh && option->get_multi_option_policy() == CLI::MultiOptionPolicy::Throw) {
+            mistake("option " + spelled + " given twice" +
+                    (first->second == spelled ? "" : " (first as " + first->second + ")"));
+        }
+    }
+
+    void count_operands() const {
+        std::size_t taken = 0;
+        for (const CLI::Option* positional : app_.get_options()) {
+            if (!positional->get_positional()) continue;
+            const std::size_t most = static_cast<std::size_t>(positional->get_items_expected_max());
+            const std::size_t here = std::min(most, operands_.size() - taken);
+            if (here == 0 && positional->get_required()) mistake("missing operand " + positional->get_name());
+            taken += here;
+        }
+        if (taken < operands_.size()) mistake("extra operand '" + operands_[taken] + "'");
+    }
+
+    const CLI::App& app_;
+    std::string command_;
+    const std::vector<std::string>* words_ = nullptr;
+    std::size_t next_ = 0;
+    std::vector<std::string> operands_;
+    std::map<const CLI::Option*, std::string> seen_;  // options with a value, as first spelled
+    bool help_ = false;
+};
+
+// The words CLI11 parses, the command first; none but --help or
+// --version when velk itself is asked for. What stands before the command
+// (-q, --help, --version) is read here; `velk -q CMD` is `velk CMD -q`.
+std::vector<std::string> read_command_line(const CLI::App& app, const std::vector<std::string>& words) {
+    std::size_t at = 0;
+    bool quiet = false;
+    for (; at < words.size() && words[at].size() > 1 && words[at][0] == '-'; ++at) {
+        const std::string& word = words[at];
+        if (word == "--help" || word == "-h" || word == "--version") return {word};
+        if (word != "-q" && word != "--quiet") {
+            throw usage_mistake("", "unknown option " + word + did_you_mean(word, top_level_words()));
+        }
+        quiet = true;
+    }
+    if (at == words.size()) throw usage_mistake("", "missing command");
+    const std::string& name = words[at];
+    if (!is_command(name)) {
+        throw usage_mistake("", "unknown command '" + name + "'" + did_you_mean(name, top_level_words()));
+    }
+    std::vector<std::string> rest(words.begin() + static_cast<std::ptrdiff_t>(at) + 1, words.end());
+    if (quiet) rest.insert(rest.begin(), "-q");
+    command_reader reader(*app.get_subcommand(name), name);
+    reader.read(rest);
+    if (name == "help" && !reader.help()) {
+        if (reader.operands().empty()) return {"--help"};
+        const std::string& topic = reader.operands().front();
+        if (!is_command(topic)) {
+            std::vector<std::string> others;
+            for (const command& row : commands) others.emplace_back(row.name);
+            throw usage_mistake("help", "unknown command '" + topic + "'" + did_you_mean(topic, others));
+        }
+        return {topic, "--help"};
+    }
+    rest.insert(rest.begin(), name);
+    return rest;
+}
+
+// Prints a command-line mistake: the message, then where help is.
+int report_mistake(const std::string& command, const std::string& message) {
+    const std::string prefix = command.empty() ? "" : command + ": ";
+    const std::string help = command.empty() ? "velk --help" : "velk " + command + " --help";
+    std::fprintf(stderr, "velk: %s%s\nTry '%s'.\n", prefix.c_str(), message.c_str(), help.c_str());
+    return static_cast<int>(exit_status::usage);
+}
+
+// Reads the command line into the settings and returns the command to
+// run, or null when all is done (--help, --version). Throws usage_mistake.
+const runner* parse(CLI::App& app, const std::vector<runner>& runners, const std::vector<std::string>& words) {
+    const std::vector<std::string> line = read_command_line(app, words);
+    const std::string name = line.front()[0] == '-' ? "" : line.front();
+    std::vector<const char*> argv = {"velk"};
+    for (const std::string& word : line) argv.push_back(word.c_str());
+    try {
+        app.parse(static_cast<int>(argv.size()), argv.data());
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() != 0) throw usage_mistake(name, e.what());
+        app.exit(e);  // --help, --version
+        return nullptr;
+    } catch (const failure& f) {
+        // A value that an option's own reader refused.
+        if (f.status() != exit_status::usage) throw;
+        throw usage_mistake(name, f.what());
+    }
+    for (std::size_t i = 0; i < std::size(commands); ++i) {
+        if (name == commands[i].name) return &runners[i];
+    }
+    return nullptr;
+}
 
 }  // namespace
 
@@ -350,32 +580,22 @@ int run(int argc, const char* const* argv) {
     settings s;
     CLI::App app("velk: binary images for SPI flash, for build pipelines", "velk");
     app.set_version_flag("--version", std::string("velk ") + VELK_VERSION);
+    // Read before CLI11 parses (see read_command_line); here for the help.
+    app.add_flag_callback("-q,--quiet", [] {}, "the command's own -q, given before it");
     app.require_subcommand(1);
     app.footer(
         "Exit status: 0 success, 1 a check failed, 2 usage error, 3 an input is missing,\n"
         "unreadable, unrecognised or cannot be laid out, 4 an output cannot be written.\n"
-        "Run 'velk COMMAND --help' for the options of a command.");
-    for (const command& row : commands) row.define(*app.add_subcommand(row.name, row.summary), s);
+        "Run 'velk help COMMAND' or 'velk COMMAND --help' for the options of a command.");
+    std::vector<runner> runners;
+    for (const command& row : commands) runners.push_back(row.define(*app.add_subcommand(row.name, row.summary), s));
 
-    // CLI11 would only say that a command is required; name the word.
-    if (argc > 1 && argv[1][0] != '-') {
-        bool known = false;
-        for (const command& row : commands) known = known || std::string_view(argv[1]) == row.name;
-        if (!known) {
-            std::fprintf(stderr, "velk: unknown command '%s' (see velk --help)\n", argv[1]);
-            return static_cast<int>(exit_status::usage);
-        }
-    }
     try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        if (e.get_exit_code() == 0) {  // --help, --version
-            app.exit(e);
-            return 0;
-        }
-        // One line, as every error: the option or operand and what is wrong.
-        std::fprintf(stderr, "velk: %s (see velk --help)\n", e.what());
-        return static_cast<int>(exit_status::usage);
+        const runner* command = parse(app, runners, std::vector<std::string>(argv + 1, argv + argc));
+        if (command == nullptr) return 0;
+        (*command)();
+    } catch (const usage_mistake& m) {
+        return report_mistake(m.command(), m.what());
     } catch (const failure& f) {
         std::fprintf(stderr, "velk: %s\n", f.what());
         return static_cast<int>(f.status());

@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace velk::cli {
 
@@ -35,5 +36,12 @@ std::string system_message(const std::string& name, const std::string& reason, i
 
 // One warning line on stderr, "velk: " first.
 void warn(const std::string& message);
+
+// " (did you mean X?)" for the candidate nearest to `word`, by edit
+// distance (a swap of two neighbours counting as one edit) between the
+// names without their leading dashes, so that "version" finds "--version";
+// "" when no candidate is near enough to be what was meant. A tie goes to
+// the candidate listed first.
+std::string did_you_mean(const std::string& word, const std::vector<std::string>& candidates);
 
 }  // namespace velk::cli

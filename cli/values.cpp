@@ -1,6 +1,8 @@
 #include "cli/values.hpp"
 
+#include <algorithm>
 #include <array>
+#include <string_view>
 #include <vector>
 
 #include "cli/errors.hpp"
@@ -32,6 +34,61 @@ std::vector<const encoding_info*> written_encodings() {
         if (e.writer != nullptr) rows.push_back(&e);
     }
     return rows;
+}
+
+// Keywords of C (C23) and of C++ (C++23, with the alternative spellings of
+// operators), in their standards' order.
+constexpr std::string_view c_keywords[] = {
+    "alignas", "alignof", "auto", "bool", "break", "case", "char", "const", "constexpr", "continue",
+    "default", "do", "double", "else", "enum", "extern", "false", "float", "for", "goto", "if",
+    "inline", "int", "long", "nullptr", "register", "restrict", "return", "short", "signed",
+    "sizeof", "static", "static_assert", "struct", "switch", "thread_local", "true", "typedef",
+    "typeof", "typeof_unqual", "union", "unsigned", "void", "volatile", "while", "_Alignas",
+    "_Alignof", "_Atomic", "_BitInt", "_Bool", "_Complex", "_Decimal128", "_Decimal32",
+    "_Decimal64", "_Generic", "_Imaginary", "_Noreturn", "_Static_assert", "_Thread_local",
+};
+constexpr std::string_view cpp_keywords[] = {
+    "alignas", "alignof", "asm", "auto", "bool", "break", "case", "catch", "char", "char8_t",
+    "char16_t", "char32_t", "class", "concept", "const", "consteval", "constexpr", "constinit",
+    "const_cast", "continue", "co_await", "co_return", "co_yield", "decltype", "default",
+    "delete", "do", "double", "dynamic_cast", "else", "enum", "explicit", "export", "extern",
+    "false", "float", "for", "friend", "goto", "if", "inline", "int", "long", "mutable",
+    "namespace", "new", "noexcept", "nullptr", "operator", "private", "protected", "public",
+    "register", "reinterpret_cast", "requires", "return", "short", "signed", "sizeof", "static",
+    "static_assert", "static_cast", "struct", "switch", "template", "this", "thread_local",
+    "throw", "true", "try", "typedef", "typeid", "typename", "union", "unsigned", "using",
+    "virtual", "void", "volatile", "wchar_t", "while",
+    "and", "and_eq", "bitand", "bitor", "compl", "not", "not_eq", "or", "or_eq", "xor", "xor_eq",
+};
+
+template <std::size_t n>
+bool listed_in(const std::string_view (&words)[n], const std::string& word) {
+    return std::find(std::begin(words), std::end(words), word) != std::end(words);
+}
+
+bool is_identifier(const std::string& text) {
+    if (text.empty() || (text[0] >= '0' && text[0] <= '9')) return false;
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        return c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    });
+}
+
+// Why an identifier is reserved to the implementation in C or C++, or "".
+std::string reserved_because(const std::string& name) {
+    if (name.size() > 1 && name[0] == '_' && name[1] >= 'A' && name[1] <= 'Z') {
+        return "it begins with _ and an upper-case letter";
+    }
+    if (name.find("__") != std::string::npos) return "it contains __";
+    return "";
+}
+
+// What makes an identifier unusable as a name, or "".
+std::string keyword_or_reserved(const std::string& name) {
+    const bool c = listed_in(c_keywords, name);
+    const bool cpp = listed_in(cpp_keywords, name);
+    if (c || cpp) return std::string("a ") + (c && cpp ? "C and C++" : c ? "C" : "C++") + " keyword";
+    const std::string why = reserved_because(name);
+    return why.empty() ? why : "a reserved identifier (" + why + ")";
 }
 
 std::vector<const encoding_info*> all_encodings() {
@@ -112,11 +169,28 @@ std::string format_help() {
 }
 
 std::string format_names() {
-    return listed(written_encodings(), "|", [](const encoding_info& row) { return std::string(row.name); });
+    std::string names;
+    for (const encoding_info* row : written_encodings()) {
+        if (!names.empty()) names += '|';
+        names += row->name;
+    }
+    return names;
 }
 
 std::string encoding_names() {
     return listed(all_encodings(), " or ", [](const encoding_info& row) { return std::string(row.name); });
+}
+
+std::string parse_array_name(const std::string& option, const std::string& text) {
+    if (!is_identifier(text)) usage_error(option + ": '" + text + "' is not a C identifier");
+    const std::string problem = keyword_or_reserved(text);
+    if (!problem.empty()) usage_error(option + ": '" + text + "' is " + problem);
+    const std::string length = text + "_len";
+    const std::string length_problem = keyword_or_reserved(length);
+    if (!length_problem.empty()) {
+        usage_error(option + ": '" + text + "' gives the length " + length + ", " + length_problem);
+    }
+    return text;
 }
 
 kind_choice parse_kind(const std::string& option, const std::string& text) {

@@ -31,6 +31,15 @@ std::string format_names();
 // "bin, hex or twin": every encoding, in --kind's words.
 std::string encoding_names();
 
+// The name --name gives the C array: an identifier that compiles as C and
+// as C++ wherever the export puts it, and whose length symbol IDENT_len
+// does too. Neither may be a keyword of C or C++ (the alternative
+// spellings of operators such as "and" included) nor reserved to the
+// implementation (beginning with _ and an upper-case letter or a second _,
+// or containing __). Usage error otherwise, naming `option` and the
+// problem.
+std::string parse_array_name(const std::string& option, const std::string& text);
+
 // A kind of image file: an encoding (bin, hex, twin), a kind of image
 // (flash-crc, padded-flash-crc, oad, oad-stack, oad-app, merged), or both
 // as ENCODING:KIND. Usage error otherwise.

@@ -11,7 +11,7 @@ _velk() {
         cword=$COMP_CWORD
     fi
 
-    local commands="crc single merge txt c info verify unpack"
+    local commands="crc single merge txt c info verify unpack help"
     local command="" i
     for ((i = 1; i < cword; i++)); do
         if [[ " $commands " == *" ${words[i]} "* ]]; then
@@ -21,7 +21,11 @@ _velk() {
     done
 
     if [[ -z $command ]]; then
-        COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
+        COMPREPLY=($(compgen -W "$commands -h --help --version -q --quiet" -- "$cur"))
+        return
+    fi
+    if [[ $command == help ]]; then
+        COMPREPLY=($(compgen -W "$commands -h --help" -- "$cur"))
         return
     fi
 
@@ -41,17 +45,17 @@ _velk() {
             return ;;
     esac
 
-    local options="-h --help -q --quiet"
+    local options="-h --help"
     # How the image operands are read and laid out.
     local inputs="--input-format --origin --max-size --crop"
     case $command in
-        crc | single) options+=" -o --output --keys --no-twin --format --base --verify $inputs" ;;
-        merge) options+=" -o --output --stack-at --app-at --image-version --rom-version --app-uid --stack-uid --format --base --verify $inputs" ;;
-        txt) options+=" -o --output --bits --per-line --comma --prefix $inputs" ;;
-        c) options+=" -o --output --bits --per-line --name --const --stdint --header $inputs" ;;
-        info) options+=" --stack-at --app-at --kind --base --json" ;;
-        verify) options+=" --keys --against --stack-at --app-at --kind --base --json" ;;
-        unpack) options+=" -o --output --keys --length --kind --base" ;;
+        crc | single) options+=" -q --quiet -o --output --keys --no-twin --format --base --verify $inputs" ;;
+        merge) options+=" -q --quiet -o --output --stack-at --app-at --image-version --rom-version --app-uid --stack-uid --format --base --verify $inputs" ;;
+        txt) options+=" -q --quiet -o --output --bits --per-line --comma --prefix $inputs" ;;
+        c) options+=" -q --quiet -o --output --bits --per-line --name --const --stdint --header $inputs" ;;
+        info) options+=" --stack-at --app-at --kind --base --json $inputs" ;;
+        verify) options+=" --keys --against --stack-at --app-at --kind --base --json $inputs" ;;
+        unpack) options+=" -q --quiet -o --output --keys --length --kind --base" ;;
     esac
 
     if [[ $cur == -* ]]; then
