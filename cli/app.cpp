@@ -221,7 +221,7 @@ runner define_txt(CLI::App& app, settings& s) {
 }
 
 runner define_c(CLI::App& app, settings& s) {
-    export_options(app, s.c, s, c_array_format().default_cell_bits());
+    export_options(app, s.c, s, c_source_format().default_cell_bits());
     app.add_option_function<std::string>(
            "--name",
            [&s](const std::string& text) {
@@ -241,7 +241,8 @@ runner define_c(CLI::App& app, settings& s) {
            },
            "also write a header declaring the array and its length")
         ->type_name("FILE.h");
-    return [&s] { run_export(c_array_format(), s.c, s.common); };
+    // velk's C file is its own; the compatibility programs keep theirs.
+    return [&s] { run_export(c_source_format(), s.c, s.common); };
 }
 
 void kind_option(CLI::App& app, kind_choice& kind) {

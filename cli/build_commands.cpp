@@ -427,15 +427,13 @@ void write_header(output_file& header, const export_settings& cells, const expor
 
 void run_export(const export_format& format, const export_command_settings& s,
                 const common_settings& common) {
-    // velk's C file is its own; the compatibility programs keep theirs.
-    const bool c_file = &format == &c_array_format();
-    const export_format& written_format = c_file ? c_source_format() : format;
-    const bool needs_size = written_format.needs_input_size();
+    const bool c_file = &format == &c_source_format();
+    const bool needs_size = format.needs_input_size();
     if (!s.output && s.input == "-") {
         usage_error("reading standard input, the output needs a name: -o NAME (or -o - for standard output)");
     }
     const c_origin_names origin = c_file ? c_origin_of(s) : c_origin_names{};
-    const std::string name = s.output ? *s.output : stem_of(s.input) + std::string(written_format.name_suffix());
+    const std::string name = s.output ? *s.output : stem_of(s.input) + std::string(format.name_suffix());
     image_input input(s.input, s.inputs, needs_size ? input_need::known_size : input_need::any_stream, needs_size);
     check_origin(s.inputs, input);
     input.place(s.inputs.origin, s.inputs.max_size, "");
@@ -450,7 +448,7 @@ void run_export(const export_format& format, const export_command_settings& s,
     std::optional<output_file> header;
     if (s.header) header.emplace(*s.header);
     const export_context context{name, input.size(), {origin.writer, origin.input, origin.header}};
-    const result<std::uint64_t> written = write_export(written_format, s.cells, context, input.source(), output);
+    const result<std::uint64_t> written = write_export(format, s.cells, context, input.source(), output);
     if (!written) failed(written.error(), {{role::input, &s.input}, {role::output, &name}});
     if (header) write_header(*header, s.cells, context);
     commit_all({&output, header ? &*header : nullptr}, common.quiet);
