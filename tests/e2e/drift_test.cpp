@@ -1,7 +1,9 @@
 // The help, the man page and the bash completion describe one command
 // line: the commands and each command's options are read from velk's own
 // --help, from docs/velk.1's synopsis and from what the completion script
-// offers when bash runs it, and must be the same in all three.
+// offers when bash runs it, and must be the same in all three; the
+// README's shorter synopsis names the same commands and no option that a
+// command does not have.
 
 #include <gtest/gtest.h>
 
@@ -158,6 +160,30 @@ Names man_options(const std::string& text) {
     return names;
 }
 
+// ---- The README ----
+
+// Each command's line in the README's synopsis (the first ```sh block after
+// the heading of velk's section), with its continuation lines, which begin
+// with blanks.
+std::map<std::string, std::string> readme_synopses() {
+    const std::vector<std::string> lines = lines_of(source("README.md"));
+    std::map<std::string, std::string> synopses;
+    std::size_t i = 0;
+    while (i < lines.size() && lines[i].rfind("## velk,", 0) != 0) ++i;
+    while (i < lines.size() && lines[i] != "```sh") ++i;
+    std::string current;
+    for (++i; i < lines.size() && lines[i] != "```"; ++i) {
+        const std::vector<std::string> words = words_of(lines[i]);
+        if (words.size() >= 2 && words[0] == "velk" && words[1][0] != '-') {
+            current = words[1];
+        } else if (lines[i].empty() || lines[i][0] != ' ') {
+            current.clear();
+        }
+        if (!current.empty()) synopses[current] += lines[i] + "\n";
+    }
+    return synopses;
+}
+
 // ---- The bash completion, run by bash ----
 
 // What completing the last of `words` (after "velk") offers.
@@ -187,6 +213,9 @@ TEST(Drift, EveryCommandIsInTheHelpTheManPageAndTheCompletion) {
     for (const auto& [name, text] : man_synopses()) synopses.insert(name);
     EXPECT_EQ(synopses, commands) << "man page synopses: " << joined(synopses);
     EXPECT_EQ(man_commands(), commands) << "man page COMMANDS: " << joined(man_commands());
+    Names readme;
+    for (const auto& [name, text] : readme_synopses()) readme.insert(name);
+    EXPECT_EQ(readme, commands) << "README synopsis: " << joined(readme);
     // Where a command is expected: the commands and velk's own options.
     Names top = commands;
     for (const std::string& s : spellings(help_options({"--help"}))) top.insert(s);
@@ -213,6 +242,14 @@ TEST(Drift, EachCommandsOptionsAreTheSameEverywhere) {
         }
         for (const std::string& s : shown) {
             EXPECT_TRUE(spellings(options).count(s)) << command << ": the man page's synopsis has " << s;
+        }
+        // The README's shorter synopsis leaves options out (the text below
+        // it names them), but shows none the command does not have.
+        const std::map<std::string, std::string> readme = readme_synopses();
+        if (readme.count(command)) {
+            for (const std::string& s : man_options(readme.at(command))) {
+                EXPECT_TRUE(spellings(options).count(s)) << command << ": the README's synopsis has " << s;
+            }
         }
         // An option whose value is one of a few words: the completion
         // offers those words after it.
