@@ -119,6 +119,12 @@ std::optional<std::uint64_t> image_input::size() const {
     return file_.size;
 }
 
+void check_origin(const input_settings& in, const image_input& input) {
+    if (in.origin && input.map() == nullptr) {
+        usage_error("--origin: " + input.name() + " is raw bytes and carries no addresses");
+    }
+}
+
 std::uint64_t parse_size(const std::string& option, const std::string& text) {
     std::string digits = text;
     unsigned shift = 0;

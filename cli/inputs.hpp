@@ -73,6 +73,10 @@ private:
     std::unique_ptr<byte_source> stream_;  // raw standard input, its first bytes read already
 };
 
+// --origin is an address in the inputs' address space: a usage error for
+// an input of raw bytes, which has none.
+void check_origin(const input_settings& in, const image_input& input);
+
 // The value of --max-size: a number, decimal or 0x, with an optional K, M
 // or G (powers of 1024).
 std::uint64_t parse_size(const std::string& option, const std::string& text);

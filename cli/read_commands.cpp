@@ -62,9 +62,7 @@ against_inputs open_against(const std::vector<std::string>& names, const input_s
     against_inputs a;
     if (names.size() == 1) {
         a.raw = open_against_input(names[0], in);
-        if (in.origin && a.raw->map() == nullptr) {
-            usage_error("--origin: " + names[0] + " is raw bytes and carries no addresses");
-        }
+        check_origin(in, *a.raw);
         a.raw->place(in.origin, in.max_size, "");
     }
     if (names.size() == 3) {
