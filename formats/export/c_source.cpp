@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "formats/core/hex.hpp"
 #include "formats/export/c_elements.hpp"
 #include "formats/export/export.hpp"
 
@@ -24,7 +25,6 @@ bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
 // a nested one ('*', '/'), make a trigraph ('?') or splice lines ('\\'),
 // and every byte that is not printable ASCII, spelt \xNN.
 std::string comment_safe(std::string_view text) {
-    static constexpr char digits[] = "0123456789ABCDEF";
     std::string safe;
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
@@ -32,8 +32,7 @@ std::string comment_safe(std::string_view text) {
         if (plain) {
             safe.push_back(c);
         } else {
-            safe.append("\\x").push_back(digits[byte >> 4]);
-            safe.push_back(digits[byte & 0xF]);
+            safe.append("\\x").append(hex_digit_pairs[byte].data(), 2);
         }
     }
     return safe;

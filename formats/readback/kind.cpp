@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "formats/core/erased.hpp"
 #include "formats/crc/crc.hpp"
 #include "formats/oad/header_reader.hpp"
 
@@ -14,10 +15,6 @@ constexpr std::size_t oad_slot = 0;
 constexpr std::size_t stack_slot = 1;
 constexpr std::size_t app_slot = 2;
 constexpr std::size_t embedded_slot = 3;
-
-bool all_erased(std::span<const std::uint8_t> bytes) {
-    return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0xFF; });
-}
 
 class classifier {
 public:

@@ -1,22 +1,22 @@
 #include "formats/srec/writer.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
+
+#include "formats/core/erased.hpp"
+#include "formats/core/hex.hpp"
 
 namespace velk {
 namespace {
 
-constexpr char digits[] = "0123456789ABCDEF";
 // Records collected before they go to the sink in one write.
 constexpr std::size_t flush_at = std::size_t{1} << 16;
 
-bool all_erased(std::span<const std::uint8_t> data) {
-    return std::all_of(data.begin(), data.end(), [](std::uint8_t b) { return b == 0xFF; });
-}
-
 void put_byte(std::vector<std::uint8_t>& text, std::uint8_t value) {
-    text.push_back(static_cast<std::uint8_t>(digits[value >> 4]));
-    text.push_back(static_cast<std::uint8_t>(digits[value & 0xF]));
+    const std::array<char, 2>& pair = hex_digit_pairs[value];
+    text.push_back(static_cast<std::uint8_t>(pair[0]));
+    text.push_back(static_cast<std::uint8_t>(pair[1]));
 }
 
 }  // namespace
